@@ -1,0 +1,21 @@
+// The launch copy: the user's ZDH.EXE with eight fixed bytes replaced.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct LaunchFix {
+  uint32_t offset;
+  uint8_t value;
+};
+
+extern const std::array<LaunchFix, 8> LAUNCH_FIX_TABLE;
+inline constexpr uint64_t LAUNCH_COPY_READ_LIMIT = 67108864;
+inline constexpr char LAUNCH_COPY_PATH[] = "_vanro/runtime/VANROGame.exe";
+inline constexpr char16_t STAGING_SUFFIX[] = u".vanro-new";
+
+std::string build_launch_copy(const std::u16string& zdh_exe_path);
+bool has_launch_fixes(const std::string& bytes);
+bool file_has_launch_fixes(const std::u16string& path);
+void write_launch_copy(const std::u16string& target, const std::string& bytes);

@@ -1,0 +1,20 @@
+// The rules that keep all work inside plain directories of the local file system.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// True when the path or a directory above it (up to the root) is a reparse point or link.
+bool crosses_reparse_point(const std::u16string& path);
+// Raises "目录含符号链接或重解析点，操作已停止。" when crosses_reparse_point.
+void check_no_reparse_points(const std::u16string& path);
+void check_signature_path(const std::u16string& path);
+bool is_safe_core_path(std::string_view path);
+bool is_safe_relative_path(std::string_view path);
+std::u16string resolve_package_path(const std::u16string& base, std::string_view relative);
+bool same_path(std::u16string_view a, std::u16string_view b);
+
+// Whether something exists at the path (its attributes can be read).
+bool path_exists(const std::u16string& path);
+// Whether the path is a plain file: readable attributes, neither directory nor reparse point.
+bool is_plain_file(const std::u16string& path);

@@ -1,0 +1,171 @@
+// The one seam between the programs' logic and the operating system.
+//
+// Every platform call that the installer and the launcher make goes through these functions.
+// platform_win32.cpp makes exactly the Win32 calls with the flags the programs rely on;
+// platform_posix.cpp stands in for them on Linux so that the same logic runs under the native
+// tests. Nothing here throws and nothing here knows a message text: callers turn failures into
+// PatchError with their own wording.
+//
+// Paths are UTF-16 full paths in which both '\' and '/' separate elements.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace platform {
+
+// ---- Path conventions -------------------------------------------------------------------------
+
+#ifdef _WIN32
+inline constexpr char16_t PREFERRED_SEPARATOR = u'\\';
+// On Windows only a drive letter with a separator, or another root name, makes a path absolute.
+inline constexpr bool ROOT_DIRECTORY_IS_ABSOLUTE = false;
+#else
+inline constexpr char16_t PREFERRED_SEPARATOR = u'/';
+// On Linux "/..." is absolute: the root directory alone is the whole root.
+inline constexpr bool ROOT_DIRECTORY_IS_ABSOLUTE = true;
+#endif
+
+// ---- Text -------------------------------------------------------------------------------------
+
+// Strict conversions: false when the input is not well-formed (nothing is replaced or dropped).
+bool utf8_to_utf16(std::string_view in, std::u16string& out);
+bool utf16_to_utf8(std::u16string_view in, std::string& out);
+
+// The platform's Unicode lower-case mapping over the whole string (CharLowerBuffW on Windows).
+std::u16string lower_case(std::u16string text);
+
+// ---- File attributes and directories ----------------------------------------------------------
+
+inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
+
+// GetFileAttributesW: nullopt when the query fails (missing path, no access, ...).
+// A link at the path itself is reported as a reparse point, not followed.
+std::optional<uint32_t> file_attributes(const std::u16string& path);
+
+// Whether the path is a directory, following links. A missing path gives false with no error;
+// any other failure of the query is returned as the error.
+std::error_code directory_status(const std::u16string& path, bool& is_directory);
+
+// The size of a file as the file system reports it.
+std::error_code file_size(const std::u16string& path, uint64_t& size);
+
+// Creates one directory; an existing directory of that name is reported as file_exists.
+std::error_code create_directory(const std::u16string& path);
+
+// RemoveDirectoryW: only an empty directory is removed.
+bool remove_directory(const std::u16string& path);
+
+// GetDiskFreeSpaceExW: the bytes free to the calling user on the volume of the path.
+std::optional<uint64_t> free_disk_space(const std::u16string& path);
+
+// ---- Files ------------------------------------------------------------------------------------
+
+using FileHandle = std::intptr_t;
+
+// CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING): others may read, nobody may write.
+std::optional<FileHandle> open_for_read(const std::u16string& path);
+// GetFileSizeEx; nullopt on failure or a negative size.
+std::optional<uint64_t> open_file_size(FileHandle file);
+// One single ReadFile call; false when the call fails. `done` receives the bytes read.
+bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done);
+// CreateFileW(GENERIC_WRITE, share 0, CREATE_NEW): fails when anything of that name exists.
+std::optional<FileHandle> create_new_file(const std::u16string& path);
+// One single WriteFile call; false when the call fails. `done` receives the bytes written.
+bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done);
+// FlushFileBuffers.
+bool flush_file(FileHandle file);
+void close_file(FileHandle file);
+
+// CopyFileW with bFailIfExists: never overwrites; copies attributes and times with the content.
+bool copy_file_new(const std::u16string& source, const std::u16string& destination);
+// MoveFileExW with MOVEFILE_WRITE_THROUGH alone: fails when the destination exists.
+bool move_file_new(const std::u16string& source, const std::u16string& destination);
+// DeleteFileW.
+bool delete_file(const std::u16string& path);
+
+// ---- Process and program ----------------------------------------------------------------------
+
+// GetModuleFileNameW(NULL) into 32,768 code units; nullopt when it fails or does not fit.
+std::optional<std::u16string> module_file_name();
+// GetFullPathNameW: the path made absolute against the current directory.
+std::error_code full_path_name(const std::u16string& path, std::u16string& full);
+
+struct LocalTime {
+  unsigned year, month, day, hour, minute, second;
+};
+LocalTime local_time();
+unsigned long current_process_id();
+
+// The executable paths of every other process that can be opened and queried
+// (Toolhelp snapshot, OpenProcess with PROCESS_QUERY_LIMITED_INFORMATION, QueryFullProcessImageNameW).
+std::vector<std::u16string> other_process_images();
+
+// CreateProcessW(application, command_line, no inheritance, CREATE_UNICODE_ENVIRONMENT,
+// current_directory); both handles are closed at once and nothing waits. Returns 0 or the error code.
+uint32_t start_process(const std::u16string& application, const std::u16string& command_line,
+                       const std::u16string& current_directory);
+// FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS | ALLOCATE_BUFFER): nullopt when there is no text.
+std::optional<std::u16string> system_error_text(uint32_t code);
+
+// CoInitializeEx(COINIT_APARTMENTTHREADED); the result is ignored.
+void initialize_com();
+
+// ---- Profile (INI) files, UTF-16 LE -----------------------------------------------------------
+
+// GetPrivateProfileStringW with a buffer of `buffer_chars` characters.
+std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
+                                  const std::u16string& fallback, const std::u16string& path,
+                                  std::size_t buffer_chars);
+// WritePrivateProfileStringW(section, key, value, path).
+bool write_profile_string(const std::u16string& section, const std::u16string& key,
+                          const std::u16string& value, const std::u16string& path);
+// WritePrivateProfileStringW(NULL, NULL, NULL, path): writes cached profile data of the file to disk.
+bool flush_profile(const std::u16string& path);
+
+// ---- Signature --------------------------------------------------------------------------------
+
+enum class SignatureCheck { valid, cannot_open_algorithm, cannot_import_key, invalid };
+// ECDSA P-256 over a 32-byte digest: key_blob is the 72-byte ECCPUBLICBLOB, signature is r||s.
+SignatureCheck verify_p256(const uint8_t (&key_blob)[72], const uint8_t (&digest)[32],
+                           const uint8_t (&signature)[64]);
+
+// ---- User interface ---------------------------------------------------------------------------
+
+inline constexpr uint32_t MB_OK_ = 0x0;
+inline constexpr uint32_t MB_YESNO_ = 0x4;
+inline constexpr uint32_t MB_ICONERROR_ = 0x10;
+inline constexpr uint32_t MB_ICONQUESTION_ = 0x20;
+inline constexpr uint32_t MB_ICONINFORMATION_ = 0x40;
+inline constexpr int IDYES_ = 6;
+
+// MessageBoxW. Without a window system (the Linux build) no box is shown and 0 is returned,
+// which no caller takes as Yes.
+int message_box(void* owner, const std::u16string& text, const std::u16string& caption, uint32_t flags);
+
+// One write of UTF-8 text to the standard streams, which are in text mode on Windows
+// (so "\n" reaches a file or pipe as CR LF). A stream that goes nowhere is ignored.
+void write_stdout(std::string_view utf8);
+void write_stderr(std::string_view utf8);
+
+// ---- Test hooks -------------------------------------------------------------------------------
+//
+// In test builds a test can make the Nth mutating call (create, write, flush, copy, rename,
+// delete, directory create or remove, profile write) fail, or end the process abruptly there,
+// and can pretend a given amount of free disk space. The environment variable VANRO_FAULT
+// ("fail:N" or "crash:N") sets the same from outside, for tests that run the programs.
+// In builds with a real key the hooks are compiled out and these functions do nothing.
+namespace testing {
+enum class FaultMode { none, fail, crash };
+void set_fault(FaultMode mode, uint64_t nth);
+// Mutating calls counted since the last set_fault.
+uint64_t mutating_calls();
+void set_free_space(std::optional<uint64_t> bytes);
+}  // namespace testing
+
+}  // namespace platform

@@ -1,0 +1,10 @@
+// The installer window: the main dialog and the folder picker.
+#pragma once
+
+#include <string>
+
+// Opens the main dialog with the directory box set to `game_dir_text`. Returns 0 when an operation
+// completed in it, 3 otherwise; raises "无法创建补丁安装界面。" when it cannot be created.
+int run_main_dialog(const std::u16string& game_dir_text);
+// The system's folder browser; the empty text when the user cancels.
+std::u16string browse_for_game_dir(void* owner);
