@@ -1,0 +1,150 @@
+// The one SHA-256 hasher of both programs and the text form of digests.
+#include "integrity/sha256.h"
+
+#include <cstring>
+
+#include "common/file_io.h"
+#include "integrity/sha256_blocks.h"
+
+namespace sha256_blocks {
+namespace {
+
+constexpr uint32_t K[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+constexpr uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+uint32_t load_be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+}  // namespace
+
+void portable(uint32_t state[8], const uint8_t* blocks, std::size_t count) {
+  for (; count > 0; --count, blocks += 64) {
+    uint32_t w[64];
+    for (int t = 0; t < 16; ++t) w[t] = load_be32(blocks + 4 * t);
+    for (int t = 16; t < 64; ++t) {
+      const uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+      const uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+      w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+    }
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    for (int t = 0; t < 64; ++t) {
+      const uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + K[t] + w[t];
+      const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      h = g;
+      g = f;
+      f = e;
+      e = d + t1;
+      d = c;
+      c = b;
+      b = a;
+      a = t1 + t2;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+  }
+}
+
+}  // namespace sha256_blocks
+
+namespace {
+
+// Decided on the first use and kept for the whole run: the CPU does not change under us.
+sha256_blocks::BlockFunction block_function() {
+  static const sha256_blocks::BlockFunction chosen =
+      sha256_blocks::cpu_has_sha_extensions() ? sha256_blocks::sha_extensions : sha256_blocks::portable;
+  return chosen;
+}
+
+}  // namespace
+
+void Sha256::reset() {
+  static constexpr uint32_t INITIAL[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::memcpy(state, INITIAL, sizeof state);
+  byte_count = 0;
+  fill = 0;
+}
+
+void Sha256::update(const void* data, std::size_t length) {
+  const auto run = block_function();
+  auto* input = static_cast<const uint8_t*>(data);
+  byte_count += length;
+  if (fill > 0) {
+    const std::size_t take = length < 64 - fill ? length : 64 - fill;
+    std::memcpy(block + fill, input, take);
+    fill += static_cast<uint32_t>(take);
+    input += take;
+    length -= take;
+    if (fill < 64) return;
+    run(state, block, 1);
+    fill = 0;
+  }
+  // Whole blocks are hashed where they lie: a 128 MiB file is never copied through the buffer.
+  const std::size_t whole = length / 64;
+  if (whole > 0) {
+    run(state, input, whole);
+    input += whole * 64;
+    length -= whole * 64;
+  }
+  std::memcpy(block, input, length);
+  fill = static_cast<uint32_t>(length);
+}
+
+std::array<uint8_t, 32> Sha256::finish() {
+  const uint64_t bit_count = byte_count * 8;
+  uint8_t padding[128] = {0x80};
+  const std::size_t padding_length = fill < 56 ? 64 - fill : 128 - fill;
+  for (int i = 0; i < 8; ++i) padding[padding_length - 1 - i] = static_cast<uint8_t>(bit_count >> (8 * i));
+  update(padding, padding_length);
+
+  std::array<uint8_t, 32> digest;
+  for (int i = 0; i < 8; ++i) {
+    digest[4 * i] = static_cast<uint8_t>(state[i] >> 24);
+    digest[4 * i + 1] = static_cast<uint8_t>(state[i] >> 16);
+    digest[4 * i + 2] = static_cast<uint8_t>(state[i] >> 8);
+    digest[4 * i + 3] = static_cast<uint8_t>(state[i]);
+  }
+  return digest;
+}
+
+std::string to_hex(const void* bytes, std::size_t length) {
+  static constexpr char DIGITS[] = "0123456789abcdef";
+  auto* in = static_cast<const uint8_t*>(bytes);
+  std::string text(2 * length, '\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    text[2 * i] = DIGITS[in[i] >> 4];
+    text[2 * i + 1] = DIGITS[in[i] & 0x0f];
+  }
+  return text;
+}
+
+std::string sha256_hex(const void* bytes, std::size_t length) {
+  Sha256 hasher;
+  hasher.reset();
+  hasher.update(bytes, length);
+  const auto digest = hasher.finish();
+  return to_hex(digest.data(), digest.size());
+}
+
+std::string sha256_file_hex(const std::u16string& path) {
+  // Read whole, hashed, released: the caller never holds more than one file of at most the limit.
+  const std::string bytes = read_whole_file(path, FILE_HASH_LIMIT);
+  return sha256_hex(bytes.data(), bytes.size());
+}
