@@ -1,0 +1,466 @@
+// The Windows side of the platform interface (common/platform.h).
+//
+// What may live here: the Win32 calls themselves, each with exactly the flags the programs rely on,
+// and the small conversions between the interface's types and Win32's (UTF-16 strings to wchar_t
+// pointers, handles to FileHandle). Nothing here decides policy, knows a message text or throws:
+// every failure is handed back as the call reported it, and the callers say what it means.
+// This is the only file of the programs' logic that includes <windows.h>; the window code keeps
+// its own calls in installer/window/.
+//
+// Every call that changes the file system first asks the test hook (platform_faults.h) whether to
+// fail. An injected failure looks to the caller exactly like the real one: the same return value
+// and a last-error code of ERROR_WRITE_FAULT.
+#include "common/platform.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "common/platform_faults.h"
+
+namespace platform {
+namespace {
+
+// wchar_t is 16 bits on Windows, so the interface's UTF-16 strings pass to Win32 unchanged.
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+
+const wchar_t* wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
+std::u16string from_wide(const wchar_t* text, std::size_t length) {
+  return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+HANDLE to_handle(FileHandle file) {
+  return reinterpret_cast<HANDLE>(file);
+}
+
+// Buffer size for the module and process image names: the longest path Windows can name.
+constexpr DWORD LONG_PATH_UNITS = 32768;
+
+// A failed call must never read as success, so a missing last-error code still reports an error.
+DWORD last_error() {
+  DWORD code = GetLastError();
+  return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
+std::error_code last_error_code() {
+  return std::error_code(static_cast<int>(last_error()), std::system_category());
+}
+
+// Called first by every mutating function: true when a test asked this call to fail.
+bool injected_fault() {
+  if (!faults::fail_here()) return false;
+  SetLastError(ERROR_WRITE_FAULT);
+  return true;
+}
+
+// The errors with which Windows reports that a path, or a directory on the way to it, is absent.
+bool is_absence(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The attributes of what a link at the path points to: opening the path follows the link, and
+// zero access with backup semantics opens directories too without taking any share access.
+bool link_target_attributes(const std::u16string& path, DWORD& attributes) {
+  HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  BOOL ok = GetFileInformationByHandle(file, &info);
+  DWORD code = GetLastError();
+  CloseHandle(file);
+  SetLastError(code);
+  if (!ok) return false;
+  attributes = info.dwFileAttributes;
+  return true;
+}
+
+void write_stream(std::FILE* stream, std::string_view utf8) {
+  // A GUI program started without redirection has no standard streams; its output goes nowhere.
+  if (_fileno(stream) < 0) return;
+  std::fwrite(utf8.data(), 1, utf8.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+// ---- Text -------------------------------------------------------------------------------------
+
+// MB_ERR_INVALID_CHARS makes the call refuse the whole input rather than put U+FFFD in its place.
+bool utf8_to_utf16(std::string_view in, std::u16string& out) {
+  out.clear();
+  if (in.empty()) return true;
+  if (in.size() > INT_MAX) return false;
+  int length = static_cast<int>(in.size());
+  int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in.data(), length, nullptr, 0);
+  if (units == 0) return false;
+  out.resize(static_cast<std::size_t>(units));
+  auto* buffer = reinterpret_cast<wchar_t*>(out.data());
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, in.data(), length, buffer, units) != units) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+// WC_ERR_INVALID_CHARS refuses unpaired surrogates; UTF-8 allows no default character, so both
+// default-character arguments stay null.
+bool utf16_to_utf8(std::u16string_view in, std::string& out) {
+  out.clear();
+  if (in.empty()) return true;
+  if (in.size() > INT_MAX) return false;
+  int length = static_cast<int>(in.size());
+  auto* source = reinterpret_cast<const wchar_t*>(in.data());
+  int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, source, length, nullptr, 0, nullptr, nullptr);
+  if (bytes == 0) return false;
+  out.resize(static_cast<std::size_t>(bytes));
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, source, length, out.data(), bytes, nullptr,
+                          nullptr) != bytes) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+std::u16string lower_case(std::u16string text) {
+  if (!text.empty())
+    CharLowerBuffW(reinterpret_cast<wchar_t*>(text.data()), static_cast<DWORD>(text.size()));
+  return text;
+}
+
+// ---- File attributes and directories ----------------------------------------------------------
+
+// GetFileAttributesW does not follow a link: a link at the path reports FILE_ATTRIBUTE_REPARSE_POINT,
+// which is what the reparse-point walks need to see.
+std::optional<uint32_t> file_attributes(const std::u16string& path) {
+  DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
+std::error_code directory_status(const std::u16string& path, bool& is_directory) {
+  is_directory = false;
+  DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      !link_target_attributes(path, attributes))
+    attributes = INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = last_error();
+    return is_absence(code) ? std::error_code() : std::error_code(static_cast<int>(code), std::system_category());
+  }
+  is_directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return {};
+}
+
+std::error_code file_size(const std::u16string& path, uint64_t& size) {
+  size = 0;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return last_error_code();
+  // A directory has no size of its own; the standard library refuses it the same way.
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::make_error_code(std::errc::is_a_directory);
+  size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return {};
+}
+
+std::error_code create_directory(const std::u16string& path) {
+  if (injected_fault()) return last_error_code();
+  if (CreateDirectoryW(wide(path), nullptr)) return {};
+  DWORD code = last_error();
+  if (code == ERROR_ALREADY_EXISTS) return std::make_error_code(std::errc::file_exists);
+  return std::error_code(static_cast<int>(code), std::system_category());
+}
+
+bool remove_directory(const std::u16string& path) {
+  if (injected_fault()) return false;
+  return RemoveDirectoryW(wide(path)) != 0;
+}
+
+// The free bytes available to this user, which quotas may make smaller than the volume's free space.
+std::optional<uint64_t> free_disk_space(const std::u16string& path) {
+  if (auto pretended = faults::free_space_override()) return pretended;
+  ULARGE_INTEGER free_to_caller{};
+  if (!GetDiskFreeSpaceExW(wide(path), &free_to_caller, nullptr, nullptr)) return std::nullopt;
+  return free_to_caller.QuadPart;
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+// FILE_SHARE_READ alone: a file being read whole cannot change or vanish under the reader.
+std::optional<FileHandle> open_for_read(const std::u16string& path) {
+  HANDLE file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  return reinterpret_cast<FileHandle>(file);
+}
+
+std::optional<uint64_t> open_file_size(FileHandle file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(to_handle(file), &size) || size.QuadPart < 0) return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+// One call only: a short read is reported to the caller, never completed by a second read.
+bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
+  done = 0;
+  if (size > MAXDWORD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  DWORD read = 0;
+  BOOL ok = ReadFile(to_handle(file), buffer, static_cast<DWORD>(size), &read, nullptr);
+  done = read;
+  return ok != 0;
+}
+
+// CREATE_NEW never replaces anything, and share mode 0 keeps every other opener out until the
+// content is complete and flushed.
+std::optional<FileHandle> create_new_file(const std::u16string& path) {
+  if (injected_fault()) return std::nullopt;
+  HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  return reinterpret_cast<FileHandle>(file);
+}
+
+bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
+  done = 0;
+  if (injected_fault()) return false;
+  if (size > MAXDWORD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  DWORD written = 0;
+  BOOL ok = WriteFile(to_handle(file), data, static_cast<DWORD>(size), &written, nullptr);
+  done = written;
+  return ok != 0;
+}
+
+bool flush_file(FileHandle file) {
+  if (injected_fault()) return false;
+  return FlushFileBuffers(to_handle(file)) != 0;
+}
+
+void close_file(FileHandle file) {
+  CloseHandle(to_handle(file));
+}
+
+// bFailIfExists TRUE: an existing destination is never overwritten.
+bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (injected_fault()) return false;
+  return CopyFileW(wide(source), wide(destination), TRUE) != 0;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails on an existing destination; write-through
+// returns only once the new name is on disk.
+bool move_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (injected_fault()) return false;
+  return MoveFileExW(wide(source), wide(destination), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool delete_file(const std::u16string& path) {
+  if (injected_fault()) return false;
+  return DeleteFileW(wide(path)) != 0;
+}
+
+// ---- Process and program ----------------------------------------------------------------------
+
+// A result of the full buffer size means the name was cut short (the call then returns the size).
+std::optional<std::u16string> module_file_name() {
+  std::vector<wchar_t> buffer(LONG_PATH_UNITS);
+  DWORD length = GetModuleFileNameW(nullptr, buffer.data(), LONG_PATH_UNITS);
+  if (length == 0 || length == LONG_PATH_UNITS) return std::nullopt;
+  return from_wide(buffer.data(), length);
+}
+
+// The first call tells the size needed; the loop covers a current directory that grows between calls.
+std::error_code full_path_name(const std::u16string& path, std::u16string& full) {
+  full.clear();
+  DWORD needed = GetFullPathNameW(wide(path), 0, nullptr, nullptr);
+  while (needed != 0) {
+    std::vector<wchar_t> buffer(needed);
+    DWORD length = GetFullPathNameW(wide(path), needed, buffer.data(), nullptr);
+    if (length == 0) break;
+    if (length < needed) {
+      full = from_wide(buffer.data(), length);
+      return {};
+    }
+    needed = length;
+  }
+  return last_error_code();
+}
+
+LocalTime local_time() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+unsigned long current_process_id() {
+  return GetCurrentProcessId();
+}
+
+namespace {
+
+// The Win32 path of the process's executable, if the process may be queried at all.
+std::optional<std::u16string> process_image(DWORD process_id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) return std::nullopt;
+  std::vector<wchar_t> buffer(LONG_PATH_UNITS);
+  DWORD length = LONG_PATH_UNITS;
+  BOOL ok = QueryFullProcessImageNameW(process, 0, buffer.data(), &length);
+  CloseHandle(process);
+  if (!ok) return std::nullopt;
+  return from_wide(buffer.data(), length);
+}
+
+}  // namespace
+
+// Processes that cannot be opened or queried (other users', protected ones) are passed over:
+// a program we may not query is not one we could be told apart from anyway.
+std::vector<std::u16string> other_process_images() {
+  std::vector<std::u16string> images;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return images;
+  const DWORD own_id = GetCurrentProcessId();
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == own_id) continue;
+    if (auto image = process_image(entry.th32ProcessID)) images.push_back(std::move(*image));
+  }
+  CloseHandle(snapshot);
+  return images;
+}
+
+// CreateProcessW may write into the command line, so it gets its own terminated copy. The started
+// program inherits no handles and is not waited for: both of its handles are closed at once.
+uint32_t start_process(const std::u16string& application, const std::u16string& command_line,
+                       const std::u16string& current_directory) {
+  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+  writable.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(wide(application), writable.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      nullptr, wide(current_directory), &startup, &started))
+    return last_error();
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  return 0;
+}
+
+std::optional<std::u16string> system_error_text(uint32_t code) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+      0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::optional<std::u16string> text;
+  if (length != 0 && buffer != nullptr) text = from_wide(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  return text;
+}
+
+// The folder picker's shell objects need a single-threaded apartment; a thread that already has
+// one keeps it, so the result does not matter.
+void initialize_com() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+}
+
+// ---- Profile (INI) files ----------------------------------------------------------------------
+
+std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
+                                  const std::u16string& fallback, const std::u16string& path,
+                                  std::size_t buffer_chars) {
+  if (buffer_chars == 0 || buffer_chars > MAXDWORD) return {};
+  std::vector<wchar_t> buffer(buffer_chars);
+  DWORD length = GetPrivateProfileStringW(wide(section), wide(key), wide(fallback), buffer.data(),
+                                          static_cast<DWORD>(buffer_chars), wide(path));
+  return from_wide(buffer.data(), length);
+}
+
+// The platform keeps a file that starts with a UTF-16 LE byte order mark in UTF-16.
+bool write_profile_string(const std::u16string& section, const std::u16string& key,
+                          const std::u16string& value, const std::u16string& path) {
+  if (injected_fault()) return false;
+  return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)) != 0;
+}
+
+// All three names null asks the platform to write its cached copy of the file to disk; Windows
+// answers FALSE even when it did so, which is why callers ignore the result.
+bool flush_profile(const std::u16string& path) {
+  if (injected_fault()) return false;
+  return WritePrivateProfileStringW(nullptr, nullptr, nullptr, wide(path)) != 0;
+}
+
+// ---- Signature --------------------------------------------------------------------------------
+
+namespace {
+
+// CNG takes its inputs through non-const pointers but does not write to them.
+PUCHAR bytes(const uint8_t* data) {
+  return const_cast<PUCHAR>(data);
+}
+
+bool failed(NTSTATUS status) {
+  return status < 0;
+}
+
+SignatureCheck verify_with_key(BCRYPT_ALG_HANDLE algorithm, const uint8_t (&key_blob)[72],
+                               const uint8_t (&digest)[32], const uint8_t (&signature)[64]) {
+  BCRYPT_KEY_HANDLE key = nullptr;
+  if (failed(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, bytes(key_blob),
+                                 sizeof(key_blob), 0)))
+    return SignatureCheck::cannot_import_key;
+  NTSTATUS status = BCryptVerifySignature(key, nullptr, bytes(digest), sizeof(digest), bytes(signature),
+                                          sizeof(signature), 0);
+  BCryptDestroyKey(key);
+  return failed(status) ? SignatureCheck::invalid : SignatureCheck::valid;
+}
+
+}  // namespace
+
+// The key and the algorithm are released on every path, refusals included.
+SignatureCheck verify_p256(const uint8_t (&key_blob)[72], const uint8_t (&digest)[32],
+                           const uint8_t (&signature)[64]) {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (failed(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+    return SignatureCheck::cannot_open_algorithm;
+  SignatureCheck result = verify_with_key(algorithm, key_blob, digest, signature);
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return result;
+}
+
+// ---- User interface ---------------------------------------------------------------------------
+
+int message_box(void* owner, const std::u16string& text, const std::u16string& caption, uint32_t flags) {
+  return MessageBoxW(static_cast<HWND>(owner), wide(text), wide(caption), flags);
+}
+
+// The CRT streams stay in text mode, so "\n" reaches a redirected file or pipe as CR LF.
+void write_stdout(std::string_view utf8) {
+  write_stream(stdout, utf8);
+}
+
+void write_stderr(std::string_view utf8) {
+  write_stream(stderr, utf8);
+}
+
+}  // namespace platform
