@@ -1,0 +1,75 @@
+#include "common/file_io.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/path.h"
+#include "common/path_safety.h"
+#include "common/patch_error.h"
+#include "common/platform.h"
+
+namespace {
+
+// Closes the handle on every way out, errors included.
+struct OpenFile {
+  platform::FileHandle handle;
+  bool open = true;
+  ~OpenFile() { close(); }
+  void close() {
+    if (open) platform::close_file(handle);
+    open = false;
+  }
+};
+
+}  // namespace
+
+std::string read_whole_file(const std::u16string& path, uint64_t limit) {
+  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
+  if (!handle) throw PatchError("Cannot open input file");
+  OpenFile file{*handle};
+
+  std::optional<uint64_t> size = platform::open_file_size(file.handle);
+  if (!size || *size > limit) throw PatchError("File size exceeds limit");
+
+  // Nothing is allocated until the size is known to be within the caller's limit.
+  std::string buffer(static_cast<std::size_t>(*size), '\0');
+  uint64_t done = 0;
+  if (*size != 0 && !platform::read_file(file.handle, buffer.data(), *size, done))
+    throw PatchError("Incomplete file read");
+  file.close();
+  if (done != *size) throw PatchError("Incomplete file read");
+  return buffer;
+}
+
+void write_new_file(const std::u16string& path, const std::string& content) {
+  std::optional<platform::FileHandle> handle = platform::create_new_file(path);
+  if (!handle) throw PatchError("Cannot create new file");
+  OpenFile file{*handle};
+
+  uint64_t done = 0;
+  if (!content.empty() && (!platform::write_file(file.handle, content.data(), content.size(), done) ||
+                           done != content.size()))
+    throw PatchError("Incomplete file write");
+  bool flushed = platform::flush_file(file.handle);
+  file.close();
+  if (!flushed) throw PatchError("Incomplete file write");
+}
+
+void create_directories(const std::u16string& directory) {
+  bool is_directory = false;
+  if (directory.empty() || (!platform::directory_status(directory, is_directory) && is_directory)) return;
+  std::u16string parent = parent_path(directory);
+  if (parent != directory) create_directories(parent);
+  std::error_code error = platform::create_directory(directory);
+  if (error == std::errc::file_exists && !platform::directory_status(directory, is_directory) && is_directory)
+    return;
+  if (error) throw std::filesystem::filesystem_error("create_directories", std::filesystem::path(directory), error);
+}
+
+void copy_to_new_file(const std::u16string& source, const std::u16string& destination) {
+  check_no_reparse_points(source);
+  check_no_reparse_points(destination);
+  if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
+  create_directories(parent_path(destination));
+  if (!platform::copy_file_new(source, destination)) throw PatchError("无法创建文件副本。");
+}

@@ -1,0 +1,3 @@
+#include "common/patch_error.h"
+
+std::u16string reported_file;

@@ -1,0 +1,141 @@
+#include "common/path_safety.h"
+
+#include <array>
+#include <optional>
+
+#include "common/path.h"
+#include "common/patch_error.h"
+#include "common/platform.h"
+#include "common/text.h"
+
+namespace {
+
+constexpr uint32_t DIRECTORY_OR_REPARSE = platform::ATTRIBUTE_DIRECTORY | platform::ATTRIBUTE_REPARSE_POINT;
+
+bool is_reparse(const std::optional<uint32_t>& attributes) {
+  return attributes && (*attributes & platform::ATTRIBUTE_REPARSE_POINT);
+}
+
+// Calls visit(path) for the path and every directory above it, deepest first, up to the root.
+template <typename Visit>
+void walk_up(const std::u16string& path, Visit visit) {
+  std::u16string current = path;
+  while (!current.empty()) {
+    visit(current);
+    std::u16string parent = parent_path(current);
+    if (parent == current) return;
+    current = parent;
+  }
+}
+
+bool is_device_name(std::string_view stem) {
+  std::string lower(stem);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
+  return lower.size() == 4 && (lower.compare(0, 3, "com") == 0 || lower.compare(0, 3, "lpt") == 0) &&
+         lower[3] >= '1' && lower[3] <= '9';
+}
+
+bool is_core_path_byte(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
+         c == '-' || c == '/';
+}
+
+// Cuts at '/' and applies `element_ok` to every element; false at the first refusal.
+template <typename ElementOk>
+bool every_element(std::string_view path, ElementOk element_ok) {
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = path.find('/', start);
+    std::string_view element = path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    if (element.empty() || element == "." || element == ".." || !element_ok(element)) return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+bool path_exists(const std::u16string& path) { return platform::file_attributes(path).has_value(); }
+
+bool is_plain_file(const std::u16string& path) {
+  std::optional<uint32_t> attributes = platform::file_attributes(path);
+  return attributes && !(*attributes & DIRECTORY_OR_REPARSE);
+}
+
+bool crosses_reparse_point(const std::u16string& path) {
+  bool found = false;
+  walk_up(path, [&](const std::u16string& p) { found = found || is_reparse(platform::file_attributes(p)); });
+  return found;
+}
+
+void check_no_reparse_points(const std::u16string& path) {
+  if (crosses_reparse_point(path)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
+}
+
+void check_signature_path(const std::u16string& path) {
+  if (!is_absolute_path(path)) throw PatchError("补丁签名路径无效。");
+  PathParts parts = split_path(path);
+  for (std::u16string_view piece : {parts.root_name, parts.root_directory})
+    if (piece == u"." || piece == u"..") throw PatchError("补丁签名路径无效。");
+  std::u16string_view relative = parts.relative;
+  for (std::size_t start = 0; start <= relative.size();) {
+    std::size_t end = start;
+    while (end < relative.size() && !is_separator(relative[end])) ++end;
+    std::u16string_view element = relative.substr(start, end - start);
+    if (element == u"." || element == u"..") throw PatchError("补丁签名路径无效。");
+    start = end + 1;
+  }
+  walk_up(path, [](const std::u16string& p) {
+    std::optional<uint32_t> attributes = platform::file_attributes(p);
+    if (!attributes || (*attributes & platform::ATTRIBUTE_REPARSE_POINT))
+      throw PatchError("补丁签名路径缺失或包含重解析点。");
+  });
+}
+
+bool is_safe_core_path(std::string_view path) {
+  if (path.empty() || path.size() > 240 || path.front() == '/' || path.back() == '/') return false;
+  for (char c : path)
+    if (!is_core_path_byte(c)) return false;
+  return every_element(path, [](std::string_view element) {
+    return element.back() != '.' && !is_device_name(element.substr(0, element.find('.')));
+  });
+}
+
+bool is_safe_relative_path(std::string_view path) {
+  if (path.empty() || path.size() > 32760 || path.front() == '/' || path.back() == '/') return false;
+  if (path.find('\\') != std::string_view::npos || path.find(':') != std::string_view::npos) return false;
+  return every_element(path, [](std::string_view element) {
+    if (element.back() == '.' || element.back() == ' ') return false;
+    for (char c : element) {
+      unsigned char b = static_cast<unsigned char>(c);
+      if (b < 0x20 || b == 0x7F || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*') return false;
+    }
+    return true;
+  });
+}
+
+std::u16string resolve_package_path(const std::u16string& base, std::string_view relative) {
+  if (!is_safe_relative_path(relative)) throw PatchError("补丁清单包含非法路径。");
+  std::u16string joined = join_path(base, utf8_to_wide(relative));
+  check_no_reparse_points(joined);
+  return joined;
+}
+
+bool same_path(std::u16string_view a, std::u16string_view b) {
+  auto comparable = [](std::u16string_view path) {
+    std::u16string normal = lexically_normal(path);
+    for (char16_t& c : normal)
+      if (c == u'/') c = u'\\';
+    if (!split_path(normal).relative.empty() && is_separator(normal.back())) normal = parent_path(normal);
+    return normal;
+  };
+  std::u16string x = comparable(a), y = comparable(b);
+  if (x.size() != y.size()) return false;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    auto fold = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+    if (fold(x[i]) != fold(y[i])) return false;
+  }
+  return true;
+}

@@ -1,0 +1,645 @@
+// The Linux stand-in for the Win32 calls of platform.h, so that every Part's logic runs under the
+// native tests, sanitizers and fuzzers. Only POSIX, Linux and OpenSSL calls live here.
+//
+// Where POSIX cannot give what Windows gives, this file comes as close as it can and says so:
+// - Share modes do not exist. A file being written holds an exclusive flock and a reader asks for a
+//   shared one without waiting, so a writer blocks our own readers as FILE_SHARE_READ would; other
+//   programs, which do not take these advisory locks, are not kept out.
+// - Symbolic links are the reparse points: a link at a path reports ATTRIBUTE_REPARSE_POINT.
+// - Paths may use '\' as Windows paths do; it is turned into '/' before any call, so a Linux file
+//   name that holds a backslash cannot be reached.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <openssl/param_build.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <ctime>
+#include <cwctype>
+#include <memory>
+
+#include "common/platform.h"
+#include "common/platform_faults.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// ---- The strict codec: it refuses exactly what MB_ERR_INVALID_CHARS and WC_ERR_INVALID_CHARS refuse.
+
+bool decode_utf8(std::string_view in, std::size_t& i, char32_t& code) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(in[k]); };
+  unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    code = lead;
+    ++i;
+    return true;
+  }
+  std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > in.size()) return false;
+  code = lead & (0xFF >> (length + 1));
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return false;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+  i += length;
+  return true;
+}
+
+void append_utf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+// The Linux path of a UTF-16 path, '\' turned into '/'. A path that is not valid UTF-16 becomes the
+// empty path, which every call refuses.
+std::string native(const std::u16string& path) {
+  std::string out;
+  if (!utf16_to_utf8(path, out)) return {};
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+std::u16string from_native(const std::string& path) {
+  std::u16string out;
+  return utf8_to_utf16(path, out) ? out : std::u16string();
+}
+
+std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
+
+// Makes a rename or a creation durable, as MOVEFILE_WRITE_THROUGH does for the rename on Windows.
+void sync_parent_directory(const std::string& path) {
+  std::string parent = path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
+  if (parent.empty()) parent = path.find('/') == 0 ? "/" : ".";
+  int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+bool write_fully(int fd, const void* data, uint64_t size, uint64_t& done) {
+  done = 0;
+  const char* bytes = static_cast<const char*>(data);
+  while (done < size) {
+    ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Text ---------------------------------------------------------------------------------------
+
+bool utf8_to_utf16(std::string_view in, std::u16string& out) {
+  out.clear();
+  out.reserve(in.size());
+  for (std::size_t i = 0; i < in.size();) {
+    char32_t code = 0;
+    if (!decode_utf8(in, i, code)) return false;
+    if (code >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return true;
+}
+
+bool utf16_to_utf8(std::u16string_view in, std::string& out) {
+  out.clear();
+  out.reserve(in.size() * 3);
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    char32_t code = in[i];
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xDC00 && code <= 0xDFFF) {
+      return false;
+    }
+    append_utf8(out, code);
+  }
+  return true;
+}
+
+std::u16string lower_case(std::u16string text) {
+  // The C.UTF-8 locale's towlower holds the full Unicode simple lower-case mapping. Like
+  // CharLowerBuffW it maps each UTF-16 code unit on its own and leaves surrogates alone.
+  static locale_t utf8_locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  for (char16_t& c : text) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    wint_t lower = utf8_locale ? ::towlower_l(c, utf8_locale) : ((c >= u'A' && c <= u'Z') ? c + 32 : c);
+    if (lower <= 0xFFFF) c = static_cast<char16_t>(lower);
+  }
+  return text;
+}
+
+// ---- File attributes and directories --------------------------------------------------------------
+
+std::optional<uint32_t> file_attributes(const std::u16string& path) {
+  std::string p = native(path);
+  struct stat st {};
+  if (p.empty() || ::lstat(p.c_str(), &st) != 0) return std::nullopt;
+  if (S_ISLNK(st.st_mode)) {
+    struct stat target {};
+    bool to_directory = ::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return ATTRIBUTE_REPARSE_POINT | (to_directory ? ATTRIBUTE_DIRECTORY : 0u);
+  }
+  return S_ISDIR(st.st_mode) ? ATTRIBUTE_DIRECTORY : 0x20u;  // FILE_ATTRIBUTE_ARCHIVE for the rest
+}
+
+std::error_code directory_status(const std::u16string& path, bool& is_directory) {
+  is_directory = false;
+  std::string p = native(path);
+  struct stat st {};
+  if (p.empty()) return {};
+  if (::stat(p.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    return last_error();
+  }
+  is_directory = S_ISDIR(st.st_mode);
+  return {};
+}
+
+std::error_code file_size(const std::u16string& path, uint64_t& size) {
+  std::string p = native(path);
+  struct stat st {};
+  if (p.empty()) return std::make_error_code(std::errc::invalid_argument);
+  if (::stat(p.c_str(), &st) != 0) return last_error();
+  if (S_ISDIR(st.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+  size = static_cast<uint64_t>(st.st_size);
+  return {};
+}
+
+std::error_code create_directory(const std::u16string& path) {
+  if (faults::fail_here()) return std::make_error_code(std::errc::io_error);
+  std::string p = native(path);
+  if (::mkdir(p.c_str(), 0755) != 0) return errno == EEXIST ? std::make_error_code(std::errc::file_exists) : last_error();
+  return {};
+}
+
+bool remove_directory(const std::u16string& path) {
+  if (faults::fail_here()) return false;
+  return ::rmdir(native(path).c_str()) == 0;
+}
+
+std::optional<uint64_t> free_disk_space(const std::u16string& path) {
+  if (std::optional<uint64_t> pretended = faults::free_space_override()) return pretended;
+  struct statvfs vfs {};
+  if (::statvfs(native(path).c_str(), &vfs) != 0) return std::nullopt;
+  return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+// ---- Files ----------------------------------------------------------------------------------------
+
+std::optional<FileHandle> open_for_read(const std::u16string& path) {
+  // O_NONBLOCK so that a FIFO cannot hang the open; only regular files are read.
+  int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+std::optional<uint64_t> open_file_size(FileHandle file) {
+  struct stat st {};
+  if (::fstat(static_cast<int>(file), &st) != 0 || st.st_size < 0) return std::nullopt;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
+  done = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (done < size) {
+    ssize_t n = ::read(static_cast<int>(file), bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;  // the file shrank: a short read, which the caller reports
+    done += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+std::optional<FileHandle> create_new_file(const std::u16string& path) {
+  if (faults::fail_here()) return std::nullopt;
+  // O_EXCL refuses any existing name, a dangling symbolic link included.
+  int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return std::nullopt;
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  return fd;
+}
+
+bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
+  done = 0;
+  if (faults::fail_here()) return false;
+  return write_fully(static_cast<int>(file), data, size, done);
+}
+
+bool flush_file(FileHandle file) {
+  if (faults::fail_here()) return false;
+  return ::fsync(static_cast<int>(file)) == 0;
+}
+
+void close_file(FileHandle file) { ::close(static_cast<int>(file)); }
+
+bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here()) return false;
+  std::string from = native(source), to = native(destination);
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) return false;
+  struct stat st {};
+  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    return false;
+  }
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  for (off_t remaining = st.st_size; ok && remaining > 0;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(remaining), 0);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    remaining -= n;
+  }
+  // Like CopyFileW, the copy takes the source's times along with its content.
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ok = ok && ::futimens(out, times) == 0;
+  ok = (::close(out) == 0) && ok;
+  ::close(in);
+  if (!ok) ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
+  return ok;
+}
+
+bool move_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here()) return false;
+  std::string from = native(source), to = native(destination);
+  int result = static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+  if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without RENAME_NOREPLACE: link() refuses an existing name just the same.
+    result = ::link(from.c_str(), to.c_str());
+    if (result == 0) ::unlink(from.c_str());
+  }
+  if (result != 0) return false;
+  sync_parent_directory(to);
+  return true;
+}
+
+bool delete_file(const std::u16string& path) {
+  if (faults::fail_here()) return false;
+  return ::unlink(native(path).c_str()) == 0;
+}
+
+// ---- Process and program --------------------------------------------------------------------------
+
+std::optional<std::u16string> module_file_name() {
+  std::string buffer(32768, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return std::nullopt;
+  buffer.resize(static_cast<std::size_t>(n));
+  std::u16string path = from_native(buffer);
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
+std::error_code full_path_name(const std::u16string& path, std::u16string& full) {
+  if (path.empty()) return std::make_error_code(std::errc::invalid_argument);
+  if (path[0] == u'/' || path[0] == u'\\') {
+    full = path;
+    return {};
+  }
+  std::string cwd(4096, '\0');
+  if (!::getcwd(cwd.data(), cwd.size())) return last_error();
+  cwd.resize(std::strlen(cwd.c_str()));
+  full = from_native(cwd) + u"/" + path;
+  return {};
+}
+
+LocalTime local_time() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm {};
+  ::localtime_r(&now, &tm);
+  return {static_cast<unsigned>(tm.tm_year + 1900), static_cast<unsigned>(tm.tm_mon + 1), static_cast<unsigned>(tm.tm_mday),
+          static_cast<unsigned>(tm.tm_hour), static_cast<unsigned>(tm.tm_min), static_cast<unsigned>(tm.tm_sec)};
+}
+
+unsigned long current_process_id() { return static_cast<unsigned long>(::getpid()); }
+
+std::vector<std::u16string> other_process_images() {
+  // A game that Wine runs shows here as Wine's own loader, so only native processes are seen.
+  std::vector<std::u16string> images;
+  std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
+  if (!proc) return images;
+  std::string self = std::to_string(::getpid());
+  while (dirent* entry = ::readdir(proc.get())) {
+    std::string name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos || name == self) continue;
+    std::string target(32768, '\0');
+    ssize_t n = ::readlink(("/proc/" + name + "/exe").c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) continue;
+    target.resize(static_cast<std::size_t>(n));
+    std::u16string image = from_native(target);
+    if (!image.empty()) images.push_back(image);
+  }
+  return images;
+}
+
+uint32_t start_process(const std::u16string& application, const std::u16string& /*command_line*/,
+                       const std::u16string& current_directory) {
+  // The launch copy's path is the only argument, as the quoted path is the whole command line on Windows.
+  std::string path = native(application), directory = native(current_directory);
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  char* argv[] = {path.data(), nullptr};
+  pid_t pid = 0;
+  int error = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  return static_cast<uint32_t>(error);
+}
+
+std::optional<std::u16string> system_error_text(uint32_t code) {
+  const char* text = ::strerrordesc_np(static_cast<int>(code));
+  if (!text) return std::nullopt;
+  return from_native(text);
+}
+
+void initialize_com() {}
+
+// ---- Profile (INI) files --------------------------------------------------------------------------
+//
+// A small profile reader and writer of our own. Like the Windows profile functions it keeps a file
+// that begins with the UTF-16 LE byte-order mark in UTF-16 LE and any other file in 8-bit text,
+// changes only the one value, and keeps every other line as it stands.
+namespace {
+
+struct ProfileText {
+  std::u16string text;
+  bool utf16 = false;
+};
+
+ProfileText load_profile(const std::string& path) {
+  ProfileText profile;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return profile;
+  std::string bytes;
+  char chunk[65536];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, static_cast<std::size_t>(n));
+  ::close(fd);
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    profile.utf16 = true;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+      profile.text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                   (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  } else {
+    for (unsigned char c : bytes) profile.text.push_back(c);
+  }
+  return profile;
+}
+
+std::string encode_profile(const ProfileText& profile) {
+  std::string bytes;
+  if (profile.utf16) {
+    bytes = "\xFF\xFE";
+    for (char16_t c : profile.text) {
+      bytes.push_back(static_cast<char>(c & 0xFF));
+      bytes.push_back(static_cast<char>(c >> 8));
+    }
+  } else {
+    for (char16_t c : profile.text) bytes.push_back(static_cast<char>(c));
+  }
+  return bytes;
+}
+
+std::u16string trim(std::u16string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (s[b] == u' ' || s[b] == u'\t')) ++b;
+  while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'\t' || s[e - 1] == u'\r')) --e;
+  return std::u16string(s.substr(b, e - b));
+}
+
+bool equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
+  return lower_case(std::u16string(a)) == lower_case(std::u16string(b));
+}
+
+struct ProfileLine {
+  std::size_t begin, end;  // the line without its LF
+};
+
+std::vector<ProfileLine> profile_lines(const std::u16string& text) {
+  std::vector<ProfileLine> lines;
+  for (std::size_t begin = 0; begin < text.size();) {
+    std::size_t lf = text.find(u'\n', begin);
+    std::size_t end = lf == std::u16string::npos ? text.size() : lf;
+    lines.push_back({begin, end});
+    begin = end + 1;
+  }
+  return lines;
+}
+
+std::optional<std::u16string> section_of(std::u16string_view line) {
+  std::u16string t = trim(line);
+  if (t.size() >= 2 && t.front() == u'[' && t.back() == u']') return trim(std::u16string_view(t).substr(1, t.size() - 2));
+  return std::nullopt;
+}
+
+// Finds key=value in the section: the line index of the key, and the index after the section's last line.
+struct KeyPlace {
+  bool section_found = false;
+  std::optional<std::size_t> key_line;
+  std::size_t insert_at = 0;
+};
+
+KeyPlace find_key(const std::u16string& text, const std::vector<ProfileLine>& lines, const std::u16string& section,
+                  const std::u16string& key) {
+  KeyPlace place;
+  bool inside = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::u16string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
+    if (std::optional<std::u16string> name = section_of(line)) {
+      inside = equal_ignoring_case(*name, section);
+      place.section_found = place.section_found || inside;
+      if (inside) place.insert_at = i + 1;
+      continue;
+    }
+    if (!inside) continue;
+    if (!trim(line).empty()) place.insert_at = i + 1;
+    std::size_t equals = line.find(u'=');
+    if (equals != std::u16string_view::npos && !place.key_line && equal_ignoring_case(trim(line.substr(0, equals)), key))
+      place.key_line = i;
+  }
+  return place;
+}
+
+bool save_profile(const std::string& path, const ProfileText& profile) {
+  // Written beside the file and renamed over it, so a crash leaves the old or the new file whole.
+  std::string temporary = path + ".vanro-ini";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::string bytes = encode_profile(profile);
+  uint64_t done = 0;
+  bool ok = write_fully(fd, bytes.data(), bytes.size(), done) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
+  if (ok) sync_parent_directory(path);
+  return ok;
+}
+
+}  // namespace
+
+std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
+                                  const std::u16string& fallback, const std::u16string& path,
+                                  std::size_t buffer_chars) {
+  ProfileText profile = load_profile(native(path));
+  std::vector<ProfileLine> lines = profile_lines(profile.text);
+  KeyPlace place = find_key(profile.text, lines, section, key);
+  std::u16string value = fallback;
+  if (place.key_line) {
+    const ProfileLine& line = lines[*place.key_line];
+    std::u16string_view text(profile.text.data() + line.begin, line.end - line.begin);
+    value = trim(text.substr(text.find(u'=') + 1));
+    if (value.size() >= 2 && value.front() == value.back() && (value.front() == u'"' || value.front() == u'\''))
+      value = value.substr(1, value.size() - 2);
+  }
+  if (buffer_chars == 0) return {};
+  if (value.size() > buffer_chars - 1) value.resize(buffer_chars - 1);
+  return value;
+}
+
+bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
+                          const std::u16string& path) {
+  if (faults::fail_here()) return false;
+  std::string p = native(path);
+  if (p.empty()) return false;
+  ProfileText profile = load_profile(p);
+  std::vector<ProfileLine> lines = profile_lines(profile.text);
+  KeyPlace place = find_key(profile.text, lines, section, key);
+  std::u16string eol = profile.text.find(u"\r\n") != std::u16string::npos || profile.text.empty() ? u"\r\n" : u"\n";
+  std::u16string entry = key + u"=" + value;
+  if (place.key_line) {
+    const ProfileLine& line = lines[*place.key_line];
+    std::size_t end = line.end > line.begin && profile.text[line.end - 1] == u'\r' ? line.end - 1 : line.end;
+    profile.text.replace(line.begin, end - line.begin, entry);
+  } else if (place.section_found) {
+    std::size_t at = place.insert_at < lines.size() ? lines[place.insert_at].begin : profile.text.size();
+    if (at == profile.text.size() && !profile.text.empty() && profile.text.back() != u'\n') profile.text += eol;
+    profile.text.insert(at, entry + eol);
+  } else {
+    if (!profile.text.empty() && profile.text.back() != u'\n') profile.text += eol;
+    profile.text += u"[" + section + u"]" + eol + entry + eol;
+  }
+  return save_profile(p, profile);
+}
+
+bool flush_profile(const std::u16string& /*path*/) {
+  if (faults::fail_here()) return false;
+  // Every write above is already on disk; like the Windows call, this one answers FALSE.
+  return false;
+}
+
+// ---- Signature ------------------------------------------------------------------------------------
+
+SignatureCheck verify_p256(const uint8_t (&key_blob)[72], const uint8_t (&digest)[32], const uint8_t (&signature)[64]) {
+  using Context = std::unique_ptr<EVP_PKEY_CTX, void (*)(EVP_PKEY_CTX*)>;
+  Context key_context(::EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr), ::EVP_PKEY_CTX_free);
+  if (!key_context || ::EVP_PKEY_fromdata_init(key_context.get()) != 1) return SignatureCheck::cannot_open_algorithm;
+
+  // The blob's X and Y follow its 8-byte header; OpenSSL takes them as an uncompressed point.
+  uint8_t point[65];
+  point[0] = 0x04;
+  std::memcpy(point + 1, key_blob + 8, 64);
+  bool header_ok = std::memcmp(key_blob, "ECS1\x20\x00\x00\x00", 8) == 0;
+  char group[] = "prime256v1";
+  OSSL_PARAM params[] = {
+      ::OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+      ::OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point),
+      ::OSSL_PARAM_construct_end(),
+  };
+  EVP_PKEY* raw_key = nullptr;
+  if (!header_ok || ::EVP_PKEY_fromdata(key_context.get(), &raw_key, EVP_PKEY_PUBLIC_KEY, params) != 1)
+    return SignatureCheck::cannot_import_key;
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(raw_key, ::EVP_PKEY_free);
+  Context check(::EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr), ::EVP_PKEY_CTX_free);
+  if (!check || ::EVP_PKEY_public_check(check.get()) != 1) return SignatureCheck::cannot_import_key;
+
+  std::unique_ptr<ECDSA_SIG, void (*)(ECDSA_SIG*)> sig(::ECDSA_SIG_new(), ::ECDSA_SIG_free);
+  BIGNUM* r = ::BN_bin2bn(signature, 32, nullptr);
+  BIGNUM* s = ::BN_bin2bn(signature + 32, 32, nullptr);
+  if (!sig || !r || !s || ::ECDSA_SIG_set0(sig.get(), r, s) != 1) {
+    ::BN_free(r);
+    ::BN_free(s);
+    return SignatureCheck::invalid;
+  }
+  unsigned char* der = nullptr;
+  int der_length = ::i2d_ECDSA_SIG(sig.get(), &der);
+  if (der_length <= 0) return SignatureCheck::invalid;
+  std::unique_ptr<unsigned char, void (*)(void*)> der_owner(der, [](void* p) { ::OPENSSL_free(p); });
+
+  Context verify(::EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr), ::EVP_PKEY_CTX_free);
+  if (!verify || ::EVP_PKEY_verify_init(verify.get()) != 1) return SignatureCheck::cannot_open_algorithm;
+  int result = ::EVP_PKEY_verify(verify.get(), der, static_cast<size_t>(der_length), digest, 32);
+  return result == 1 ? SignatureCheck::valid : SignatureCheck::invalid;
+}
+
+// ---- User interface -------------------------------------------------------------------------------
+
+int message_box(void* /*owner*/, const std::u16string& /*text*/, const std::u16string& /*caption*/, uint32_t /*flags*/) {
+  return 0;
+}
+
+namespace {
+void write_stream(int fd, std::string_view utf8) {
+  // A closed pipe must not end the program: the write is simply lost.
+  static bool ignoring_sigpipe = (::signal(SIGPIPE, SIG_IGN), true);
+  (void)ignoring_sigpipe;
+  uint64_t done = 0;
+  write_fully(fd, utf8.data(), utf8.size(), done);
+}
+}  // namespace
+
+void write_stdout(std::string_view utf8) { write_stream(STDOUT_FILENO, utf8); }
+void write_stderr(std::string_view utf8) { write_stream(STDERR_FILENO, utf8); }
+
+}  // namespace platform
