@@ -61,6 +61,48 @@ void portable(uint32_t state[8], const uint8_t* blocks, std::size_t count) {
   }
 }
 
+void update_with(Sha256& hasher, BlockFunction run, const void* data, std::size_t length) {
+  if (length == 0) return;  // an empty piece may come with a null pointer
+  auto* input = static_cast<const uint8_t*>(data);
+  hasher.byte_count += length;
+  if (hasher.fill > 0) {
+    const std::size_t take = length < 64 - hasher.fill ? length : 64 - hasher.fill;
+    std::memcpy(hasher.block + hasher.fill, input, take);
+    hasher.fill += static_cast<uint32_t>(take);
+    input += take;
+    length -= take;
+    if (hasher.fill < 64) return;
+    run(hasher.state, hasher.block, 1);
+    hasher.fill = 0;
+  }
+  // Whole blocks are hashed where they lie: a 128 MiB file is never copied through the buffer.
+  const std::size_t whole = length / 64;
+  if (whole > 0) {
+    run(hasher.state, input, whole);
+    input += whole * 64;
+    length -= whole * 64;
+  }
+  std::memcpy(hasher.block, input, length);
+  hasher.fill = static_cast<uint32_t>(length);
+}
+
+std::array<uint8_t, 32> finish_with(Sha256& hasher, BlockFunction run) {
+  const uint64_t bit_count = hasher.byte_count * 8;
+  uint8_t padding[128] = {0x80};
+  const std::size_t padding_length = hasher.fill < 56 ? 64 - hasher.fill : 128 - hasher.fill;
+  for (int i = 0; i < 8; ++i) padding[padding_length - 1 - i] = static_cast<uint8_t>(bit_count >> (8 * i));
+  update_with(hasher, run, padding, padding_length);
+
+  std::array<uint8_t, 32> digest;
+  for (int i = 0; i < 8; ++i) {
+    digest[4 * i] = static_cast<uint8_t>(hasher.state[i] >> 24);
+    digest[4 * i + 1] = static_cast<uint8_t>(hasher.state[i] >> 16);
+    digest[4 * i + 2] = static_cast<uint8_t>(hasher.state[i] >> 8);
+    digest[4 * i + 3] = static_cast<uint8_t>(hasher.state[i]);
+  }
+  return digest;
+}
+
 }  // namespace sha256_blocks
 
 namespace {
@@ -83,46 +125,10 @@ void Sha256::reset() {
 }
 
 void Sha256::update(const void* data, std::size_t length) {
-  const auto run = block_function();
-  auto* input = static_cast<const uint8_t*>(data);
-  byte_count += length;
-  if (fill > 0) {
-    const std::size_t take = length < 64 - fill ? length : 64 - fill;
-    std::memcpy(block + fill, input, take);
-    fill += static_cast<uint32_t>(take);
-    input += take;
-    length -= take;
-    if (fill < 64) return;
-    run(state, block, 1);
-    fill = 0;
-  }
-  // Whole blocks are hashed where they lie: a 128 MiB file is never copied through the buffer.
-  const std::size_t whole = length / 64;
-  if (whole > 0) {
-    run(state, input, whole);
-    input += whole * 64;
-    length -= whole * 64;
-  }
-  std::memcpy(block, input, length);
-  fill = static_cast<uint32_t>(length);
+  sha256_blocks::update_with(*this, block_function(), data, length);
 }
 
-std::array<uint8_t, 32> Sha256::finish() {
-  const uint64_t bit_count = byte_count * 8;
-  uint8_t padding[128] = {0x80};
-  const std::size_t padding_length = fill < 56 ? 64 - fill : 128 - fill;
-  for (int i = 0; i < 8; ++i) padding[padding_length - 1 - i] = static_cast<uint8_t>(bit_count >> (8 * i));
-  update(padding, padding_length);
-
-  std::array<uint8_t, 32> digest;
-  for (int i = 0; i < 8; ++i) {
-    digest[4 * i] = static_cast<uint8_t>(state[i] >> 24);
-    digest[4 * i + 1] = static_cast<uint8_t>(state[i] >> 16);
-    digest[4 * i + 2] = static_cast<uint8_t>(state[i] >> 8);
-    digest[4 * i + 3] = static_cast<uint8_t>(state[i]);
-  }
-  return digest;
-}
+std::array<uint8_t, 32> Sha256::finish() { return sha256_blocks::finish_with(*this, block_function()); }
 
 std::string to_hex(const void* bytes, std::size_t length) {
   static constexpr char DIGITS[] = "0123456789abcdef";
