@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs one command with a private virtual X display, for the Windows builds' tests that open real
+# windows under Wine (the main dialog, its message boxes and screenshots of them).
+#
+#   scripts/with-xvfb.sh ctest --preset win64 -R MainDialog
+#
+# What it does, in order:
+#  - starts Xvfb on the first free display number (-displayfd), so that several runs on one machine
+#    do not collide, and exports DISPLAY;
+#  - stops a wineserver of this WINEPREFIX that may have started without a display: such a server
+#    keeps failing window creation after DISPLAY is set;
+#  - starts a persistent wineserver and primes it with a registry write that maps the dialog font
+#    "Microsoft YaHei UI" to WenQuanYi Micro Hei (Wine has no font of that name; without the mapping
+#    the Chinese texts are drawn as boxes);
+#  - runs the command, then stops the wineserver and Xvfb again and returns the command's exit code.
+#
+# WINEPREFIX defaults to Wine's own default (~/.wine); WINEDEBUG defaults to -all.
+set -euo pipefail
+
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+export WINEDEBUG=${WINEDEBUG:--all}
+
+if (($# == 0)); then
+  echo "usage: $0 command [arguments...]" >&2
+  exit 2
+fi
+
+work=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+  "$WINESERVER" -k 2>/dev/null || true
+  if [[ -n $xvfb_pid ]]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb writes the display number it took to the fifo once it accepts clients; reading it is the wait.
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+read -r display <"$work/display" || true
+if [[ -z ${display:-} ]]; then
+  echo "Xvfb did not start:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=":$display"
+
+"$WINESERVER" -k 2>/dev/null || true
+"$WINESERVER" -p
+"$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei UI' /t REG_SZ \
+  /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+
+status=0
+"$@" || status=$?
+exit "$status"
