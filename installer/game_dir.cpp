@@ -1,0 +1,33 @@
+#include "installer/game_dir.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/launch_copy.h"
+#include "common/path.h"
+#include "common/path_safety.h"
+#include "common/patch_error.h"
+#include "common/platform.h"
+#include "common/text.h"
+
+void check_game_dir(const std::u16string& dir) {
+  check_no_reparse_points(dir);
+  if (!is_plain_file(join_path(dir, u"ZDH.EXE"))) throw PatchError("所选目录不是 Lirra 游戏目录。");
+
+  // The scripts folder may itself be a link to a real folder: its target's status is what counts.
+  std::u16string scripts = join_path(join_path(dir, u"AdvData"), u"MES");
+  bool is_directory = false;
+  if (std::error_code error = platform::directory_status(scripts, is_directory))
+    throw std::filesystem::filesystem_error("status", std::filesystem::path(scripts), error);
+  if (!is_directory) throw PatchError("所选目录不是 Lirra 游戏目录。");
+}
+
+void check_game_not_running(const std::u16string& dir) {
+  std::u16string game = join_path(dir, u"ZDH.EXE");
+  std::u16string launch_copy = join_path(dir, utf8_to_wide(LAUNCH_COPY_PATH));
+  // Every process is looked at; a process that cannot be queried simply never matches.
+  bool running = false;
+  for (const std::u16string& image : platform::other_process_images())
+    if (same_path(image, game) || same_path(image, launch_copy)) running = true;
+  if (running) throw PatchError("游戏目录中的程序仍在运行，请先退出游戏。");
+}

@@ -1,0 +1,247 @@
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "common/file_io.h"
+#include "common/launch_copy.h"
+#include "common/path.h"
+#include "common/path_safety.h"
+#include "common/patch_error.h"
+#include "common/platform.h"
+#include "common/text.h"
+#include "installer/entry.h"
+#include "installer/game_dir.h"
+#include "installer/install_state.h"
+#include "installer/operations.h"
+#include "installer/settings.h"
+#include "integrity/core_list.h"
+#include "integrity/sha256.h"
+#include "package/manifest.h"
+#include "package/save_compat.h"
+
+namespace {
+
+constexpr uint64_t INSTALL_SPACE_RESERVE = 16777216;
+constexpr uint64_t HOOK_INI_LIMIT = 65536;
+constexpr char HOOK_INI_PATH[] = "_vanro/hook.ini";
+constexpr char EXISTING_INSTALL_MESSAGE[] =
+    "已有补丁安装记录。旧版覆盖式补丁请先使用原安装器卸载，再安装本隔离版补丁。";
+
+bool is_launch_copy(const ManifestRecord& record) { return record.path == LAUNCH_COPY_PATH; }
+
+// An earlier install, another patch's files or anything else in our folder's place.
+void refuse_earlier_components(const std::u16string& game_dir) {
+  struct Refusal {
+    const char16_t* name;
+    const char* message;
+  };
+  const Refusal refusals[] = {
+      {INSTALL_STATE_NAME, EXISTING_INSTALL_MESSAGE},
+      {u"winmm.dll", "游戏目录已有 winmm.dll。已装旧版补丁请先使用原安装器卸载；其他组件请先妥善保留。"},
+      {u"VANROGame.exe", "游戏目录已有旧版内部游戏组件，请先使用安装该版本的原安装器卸载。"},
+      {u"_vanro", "游戏目录已有补丁组件。已装旧版补丁请先使用原安装器卸载；其他文件请先妥善保留。"},
+  };
+  for (const Refusal& refusal : refusals)
+    if (path_exists(join_path(game_dir, refusal.name))) throw PatchError(refusal.message);
+}
+
+ManifestRecord& launch_copy_record(PatchManifest& records) {
+  ManifestRecord* found = nullptr;
+  int count = 0;
+  for (ManifestRecord& record : records)
+    if (is_launch_copy(record)) {
+      found = &record;
+      ++count;
+    }
+  if (count != 1) throw PatchError("补丁清单必须包含完整的启动副本生成信息。");
+  return *found;
+}
+
+void check_default_hotkey(const std::u16string& package_root) {
+  std::u16string hook = resolve_package_path(package_root, HOOK_INI_PATH);
+  std::u16string value = platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32);
+  std::optional<int> key = parse_hotkey_letter(value);
+  if (!key || hotkey_text(*key) != u"X") throw PatchError("补丁默认原文热键配置无效。");
+}
+
+uint64_t source_size(const std::u16string& source) {
+  uint64_t size = 0;
+  if (std::error_code error = platform::file_size(source, size))
+    throw std::filesystem::filesystem_error("file_size", std::filesystem::path(source), error);
+  return size;
+}
+
+// Every packaged file is proven whole and every target free before anything is written.
+// Returns the space the install needs: each file twice (staging copy and final name) plus a reserve.
+uint64_t check_records(const std::u16string& game_dir, const std::u16string& package_root,
+                       const PatchManifest& records, uint64_t launch_copy_size) {
+  uint64_t needed = INSTALL_SPACE_RESERVE;
+  for (const ManifestRecord& record : records) {
+    reported_file = utf8_to_wide(record.path);
+    std::u16string source = resolve_package_path(package_root, record.path);
+    std::u16string target = resolve_package_path(game_dir, record.path);
+    if (!is_launch_copy(record) && (!is_plain_file(source) || sha256_file_hex(source) != record.sha256))
+      throw PatchError("补丁文件缺失或哈希不符。");
+    if (path_exists(target)) throw PatchError("新增文件的目标已存在。");
+    if (path_exists(target + STAGING_SUFFIX)) throw PatchError("发现残留的补丁临时文件。");
+    needed += 2 * (is_launch_copy(record) ? launch_copy_size : source_size(source));
+  }
+  return needed;
+}
+
+void check_free_space(const std::u16string& game_dir, uint64_t needed) {
+  std::optional<uint64_t> free = platform::free_disk_space(game_dir);
+  if (!free || *free < needed) throw PatchError("磁盘剩余空间不足。");
+}
+
+// The state file tells every later operation that files may have been added, so it must never
+// stand half-written in the game directory: a torn state file would refuse both a new install and
+// the uninstall. It is written and flushed inside this install's own record directory (named by
+// time and process id, so no other process writes there) and then renamed into place without
+// replacement. The rename is therefore also the one point at which two installers started at once
+// are told apart: the loser fails here, before it has copied anything.
+void publish_install_state(const std::u16string& game_dir, const std::u16string& record_dir,
+                           const std::string& content) {
+  std::u16string state_file = join_path(game_dir, INSTALL_STATE_NAME);
+  std::u16string staging = join_path(record_dir, std::u16string(INSTALL_STATE_NAME) + STAGING_SUFFIX);
+  try {
+    write_new_file(staging, content);
+  } catch (...) {
+    platform::delete_file(staging);
+    throw;
+  }
+  if (!platform::move_file_new(staging, state_file)) {
+    platform::delete_file(staging);
+    if (path_exists(state_file)) throw PatchError(EXISTING_INSTALL_MESSAGE);
+    throw PatchError("Cannot create new file");
+  }
+}
+
+// The record directory, its text and the state file, all before the first patch file, so that
+// the state always lists everything this install may have added.
+void write_records(const std::u16string& game_dir, const PatchManifest& records) {
+  std::u16string name = make_record_dir_name();
+  std::u16string record_dir = join_path(game_dir, name);
+  if (path_exists(record_dir)) throw PatchError("备份目录已存在，请稍后重试。");
+  if (std::error_code error = platform::create_directory(record_dir))
+    throw std::filesystem::filesystem_error("create_directory", std::filesystem::path(record_dir), error);
+  write_new_file(join_path(record_dir, RECORD_TEXT_NAME), format_record_text(game_dir));
+  publish_install_state(game_dir, record_dir, format_install_state(name, records));
+}
+
+// A crash inside this loop leaves at most one staging file (TARGET.vanro-new) beside the files
+// already in place; the uninstall, run from the state written above, removes both.
+void copy_files(const std::u16string& game_dir, const std::u16string& package_root, const PatchManifest& records,
+                std::string& launch_copy) {
+  for (const ManifestRecord& record : records) {
+    reported_file = utf8_to_wide(record.path);
+    std::u16string target = resolve_package_path(game_dir, record.path);
+    if (is_launch_copy(record)) {
+      write_launch_copy(target, launch_copy);
+      std::string().swap(launch_copy);
+      continue;
+    }
+    install_file(resolve_package_path(package_root, record.path), target, record.sha256);
+  }
+}
+
+void check_installed_files(const std::u16string& game_dir, const PatchManifest& records) {
+  for (const ManifestRecord& record : records) {
+    std::u16string target = resolve_package_path(game_dir, record.path);
+    std::string digest = sha256_file_hex(target);
+    if (is_launch_copy(record)) {
+      if (digest != record.sha256 || !file_has_launch_fixes(target))
+        throw PatchError("启动副本的补丁完整性校验失败。");
+    } else if (digest != record.sha256) {
+      throw PatchError("安装后最终哈希核对失败。");
+    }
+  }
+}
+
+void change_files(const std::u16string& game_dir, const std::u16string& package_root, const PatchManifest& records,
+                  std::string& launch_copy) {
+  copy_files(game_dir, package_root, records, launch_copy);
+  check_installed_files(game_dir, records);
+  if (selected_hotkey != u"X") store_selected_hotkey(game_dir);
+}
+
+std::u16string decode_utf16le(const std::string& bytes, std::size_t from) {
+  std::u16string text;
+  for (std::size_t i = from; i + 1 < bytes.size(); i += 2)
+    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
+  return text;
+}
+
+}  // namespace
+
+void install_patch(const std::u16string& game_dir) {
+  check_game_dir(game_dir);
+  check_game_not_running(game_dir);
+  refuse_earlier_components(game_dir);
+
+  const std::u16string package_root = join_path(installer_dir, u"patch");
+  PatchManifest records = read_patch_manifest(installer_dir);
+  ManifestRecord& launch_record = launch_copy_record(records);
+  check_component_signature(package_root, records);
+  if (path_exists(resolve_package_path(package_root, LAUNCH_COPY_PATH)))
+    throw PatchError("补丁包不应包含完整游戏启动程序，请使用原始补丁文件。");
+
+  std::string launch_copy = build_launch_copy(join_path(game_dir, u"ZDH.EXE"));
+  if (!has_launch_fixes(launch_copy)) throw PatchError("生成的启动副本未通过补丁指令校验。");
+  launch_record.sha256 = sha256_hex(launch_copy);
+  check_default_hotkey(package_root);
+
+  uint64_t needed = check_records(game_dir, package_root, records, launch_copy.size());
+  check_save_compat(game_dir, package_root, records);
+  check_free_space(game_dir, needed);
+
+  // Nothing has changed on disk so far.
+  write_records(game_dir, records);
+
+  try {
+    change_files(game_dir, package_root, records, launch_copy);
+  } catch (const std::exception& error) {
+    std::string message = error.what();
+    try {
+      uninstall_patch(game_dir, true);
+    } catch (const std::exception& rollback_error) {
+      throw PatchError(message + "\n自动还原未完成：" + rollback_error.what() +
+                       "\n请保留游戏目录中的安装状态文件和安装记录。");
+    }
+    throw PatchError(message + "\n已撤销本次安装的补丁文件，原游戏资源未改动。");
+  }
+  reported_file.clear();
+}
+
+void install_file(const std::u16string& source, const std::u16string& target, const std::string& digest) {
+  std::u16string staging = target + STAGING_SUFFIX;
+  if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
+  copy_to_new_file(source, staging);
+  if (sha256_file_hex(staging) != digest) {
+    platform::delete_file(staging);
+    throw PatchError("写入后的哈希不符。");
+  }
+  if (!platform::move_file_new(staging, target)) {
+    platform::delete_file(staging);
+    throw PatchError("无法创建补丁文件；目标可能已存在或正被使用。");
+  }
+}
+
+void store_selected_hotkey(const std::u16string& game_dir) {
+  std::u16string hook = resolve_package_path(game_dir, HOOK_INI_PATH);
+  if (!platform::write_profile_string(u"hud", u"toggle_key", selected_hotkey, hook))
+    throw PatchError("无法保存所选原文热键。");
+  platform::flush_profile(hook);
+  if (platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
+    throw PatchError("所选原文热键写入后核对失败。");
+
+  // The in-game runtime reads the file as UTF-16 LE; a profile writer that fell back to an ANSI
+  // file would leave it unreadable there.
+  std::string bytes = read_whole_file(hook, HOOK_INI_LIMIT);
+  if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
+    throw PatchError("原文热键配置未保持 UTF-16 LE 编码。");
+  if (decode_utf16le(bytes, 2).find(u"toggle_key=" + selected_hotkey) == std::u16string::npos)
+    throw PatchError("所选原文热键未正确保存到配置文件。");
+}
