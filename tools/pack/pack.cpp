@@ -1,0 +1,485 @@
+// vanro-pack's work: check the input as the installer will, write the package, read it back.
+//
+// The package folder:
+//   patch-manifest.tsv   "VANROPATCH04", then 515 records "path<TAB>-<TAB>sha256", LF line ends,
+//                        sorted by path byte-wise; the launch copy's record says "generated".
+//   patch/...            every input file at its relative path, plus
+//   patch/_vanro/core-files.tsv  "VANROAUTH01", then the 511 covered records "path<TAB>sha256",
+//                        sorted by path byte-wise (all files but hook.ini and the two below)
+//   patch/_vanro/core-files.sig  64 bytes r||s, ECDSA P-256 over the SHA-256 of core-files.tsv
+// The installer program itself is not part of it; whoever ships the package puts it beside the
+// manifest.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "common/file_io.h"
+#include "common/launch_copy.h"
+#include "common/patch_error.h"
+#include "common/path.h"
+#include "common/path_safety.h"
+#include "common/platform.h"
+#include "common/text.h"
+#include "installer/entry.h"
+#include "integrity/core_list.h"
+#include "integrity/sha256.h"
+#include "package/manifest.h"
+#include "package/save_table.h"
+#include "tools/pack/pack.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The key this build's installer carries (test key or VANRO_PUBLIC_KEY_HEX).
+constexpr uint8_t BUILD_KEY_BLOB[72] = {
+#include "public_key_blob.inc"
+};
+
+constexpr std::string_view RESOURCE_PREFIX = "_vanro/patch/AdvData/";
+constexpr std::string_view MES_PREFIX = "_vanro/patch/AdvData/MES/";
+constexpr std::string_view GRP_PREFIX = "_vanro/patch/AdvData/GRP/SYSTEM/";
+constexpr std::string_view HOOK_INI = "_vanro/hook.ini";
+constexpr std::string_view SAVE_TABLE = "_vanro/save-offsets.bin";
+constexpr std::string_view CORE_LIST = "_vanro/core-files.tsv";
+constexpr std::string_view CORE_SIGNATURE = "_vanro/core-files.sig";
+
+// The fixed files a maintainer supplies. The other three fixed records are made here (the core list
+// and its signature) or on the user's machine (the launch copy).
+constexpr std::array<std::string_view, 9> SUPPLIED_FIXED_FILES = {
+    "VANROLauncher.exe",      "_vanro/FONT-LICENSE.txt",  "_vanro/characters.bin",
+    "_vanro/hook.ini",        "_vanro/japanese-emphasis.bin", "_vanro/japanese.bin",
+    "_vanro/runtime/winmm.dll", "_vanro/sarasa-gothic-sc-bold.ttf", "_vanro/save-offsets.bin"};
+
+struct InputFile {
+  std::string path;  // relative, '/' separators, as it will stand in the manifest
+  fs::path source;
+  uint64_t size = 0;
+  std::string sha256;
+};
+
+using Problems = std::vector<std::string>;
+
+std::string ascii_fold(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
+}
+
+bool starts_with_longer(std::string_view path, std::string_view prefix) {
+  return path.size() > prefix.size() && path.substr(0, prefix.size()) == prefix;
+}
+
+bool is_supplied_fixed_file(std::string_view path) {
+  return std::find(SUPPLIED_FIXED_FILES.begin(), SUPPLIED_FIXED_FILES.end(), path) != SUPPLIED_FIXED_FILES.end();
+}
+
+bool is_resource(std::string_view path) {
+  return starts_with_longer(path, MES_PREFIX) || starts_with_longer(path, GRP_PREFIX);
+}
+
+bool is_valid_utf8(std::string_view text) {
+  std::u16string wide;
+  return platform::utf8_to_utf16(text, wide);
+}
+
+// A name as the terminal can show it: bytes that are not valid UTF-8 become \xNN.
+std::string printable(const std::string& path) {
+  if (is_valid_utf8(path)) return path;
+  std::string shown;
+  char escape[8];
+  for (unsigned char c : path) {
+    if (c < 0x80) {
+      shown += static_cast<char>(c);
+    } else {
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      shown += escape;
+    }
+  }
+  return shown;
+}
+
+std::string read_file_bytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) throw PatchError(file.string() + ": cannot be read");
+  return bytes;
+}
+
+// ---- Output folder -----------------------------------------------------------------------------
+
+void check_output_folder(const fs::path& input, const fs::path& out) {
+  std::error_code error;
+  fs::file_status status = fs::symlink_status(out, error);
+  if (fs::exists(status)) {
+    if (!fs::is_directory(status)) throw PatchError(out.string() + ": exists and is not a folder");
+    if (!fs::is_empty(out)) throw PatchError(out.string() + ": exists and is not empty; vanro-pack writes a fresh package folder");
+  }
+  fs::path input_full = fs::weakly_canonical(input);
+  fs::path out_full = fs::weakly_canonical(out);
+  auto [end, unused] = std::mismatch(input_full.begin(), input_full.end(), out_full.begin(), out_full.end());
+  if (end == input_full.end())
+    throw PatchError(out.string() + ": lies inside the input folder; the package would become part of the next input");
+}
+
+// ---- Input files -------------------------------------------------------------------------------
+
+std::vector<InputFile> collect_input_files(const fs::path& input, Problems& problems) {
+  if (!fs::is_directory(input)) throw PatchError(input.string() + ": is not a folder");
+  std::vector<InputFile> files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(input)) {
+    std::string path = entry.path().lexically_relative(input).generic_string();
+    fs::file_status status = entry.symlink_status();
+    if (fs::is_symlink(status)) {
+      problems.push_back(printable(path) + ": is a symbolic link; the package may hold plain files only");
+    } else if (fs::is_regular_file(status)) {
+      files.push_back({path, entry.path(), entry.file_size(), {}});
+    } else if (!fs::is_directory(status)) {
+      problems.push_back(printable(path) + ": is not a plain file");
+    }
+  }
+  std::sort(files.begin(), files.end(), [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
+  return files;
+}
+
+void check_path(const InputFile& file, Problems& problems) {
+  const std::string& path = file.path;
+  std::string shown = printable(path);
+  std::string folded = ascii_fold(path);
+  if (!is_valid_utf8(path)) {
+    problems.push_back(shown + ": the name is not valid UTF-8");
+  } else if (folded == ascii_fold(LAUNCH_COPY_PATH)) {
+    problems.push_back(shown + ": is the launch copy; it is made from the user's own ZDH.EXE, and the installer "
+                               "refuses a package that carries one");
+  } else if (folded == CORE_LIST || folded == CORE_SIGNATURE) {
+    problems.push_back(shown + ": is written by vanro-pack; remove it from the input");
+  } else if (!is_safe_relative_path(path)) {
+    problems.push_back(shown + ": unsafe path; the installer refuses it (no '\\', ':', control characters, "
+                               "<>\"|?*, empty, '.' or '..' elements, or names ending in a dot or a space)");
+  } else if (!is_safe_core_path(path)) {
+    problems.push_back(shown + ": the signed core list refuses this path (ASCII letters, digits, '_', '.', "
+                               "'-' only; at most 240 bytes; no element ending in a dot; no device names "
+                               "such as CON or COM1)");
+  } else if (!is_resource(path) && !is_supplied_fixed_file(path)) {
+    auto same_but_case = std::find_if(SUPPLIED_FIXED_FILES.begin(), SUPPLIED_FIXED_FILES.end(),
+                                      [&](std::string_view fixed) { return ascii_fold(fixed) == folded; });
+    if (same_but_case != SUPPLIED_FIXED_FILES.end())
+      problems.push_back(shown + ": must be named exactly " + std::string(*same_but_case));
+    else
+      problems.push_back(shown + ": not a file the patch may install; allowed are " + std::string(MES_PREFIX) +
+                         "*, " + std::string(GRP_PREFIX) + "* and the fixed files");
+  } else if (file.size > FILE_HASH_LIMIT) {
+    problems.push_back(shown + ": is " + std::to_string(file.size) + " bytes; the installer hashes files of at most " +
+                       std::to_string(FILE_HASH_LIMIT) + " bytes");
+  }
+}
+
+// The installer folds with the platform's full Unicode lower-case mapping; on Windows the names
+// also meet on a case-insensitive file system.
+void check_duplicates(const std::vector<InputFile>& files, Problems& problems) {
+  std::map<std::u16string, std::string> seen;
+  for (const InputFile& file : files) {
+    std::u16string wide;
+    if (!platform::utf8_to_utf16(file.path, wide)) continue;
+    auto [at, inserted] = seen.emplace(platform::lower_case(wide), file.path);
+    if (!inserted) problems.push_back(file.path + ": same name as " + at->second + " when letter case is ignored");
+  }
+}
+
+void check_counts(const std::vector<InputFile>& files, Problems& problems) {
+  std::size_t resources = 0;
+  std::set<std::string_view> present;
+  for (const InputFile& file : files) {
+    if (file.path.compare(0, RESOURCE_PREFIX.size(), RESOURCE_PREFIX) == 0) ++resources;
+    present.insert(file.path);
+  }
+  if (resources != MANIFEST_RESOURCE_COUNT)
+    problems.push_back("input: " + std::to_string(resources) + " files under " + std::string(RESOURCE_PREFIX) +
+                       "; a package holds exactly " + std::to_string(MANIFEST_RESOURCE_COUNT) + " resources");
+  for (std::string_view fixed : SUPPLIED_FIXED_FILES)
+    if (!present.count(fixed)) problems.push_back(std::string(fixed) + ": missing; every package holds it");
+}
+
+const InputFile* find_file(const std::vector<InputFile>& files, std::string_view path) {
+  for (const InputFile& file : files)
+    if (file.path == path) return &file;
+  return nullptr;
+}
+
+// ---- hook.ini ----------------------------------------------------------------------------------
+
+std::string trim(std::string_view text) {
+  std::size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  std::size_t end = text.find_last_not_of(" \t");
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+// The values of [hud] toggle_key, read as the profile functions read them: section and key names
+// without regard to case, blanks around names and values dropped, one pair of quotes removed.
+std::vector<std::string> toggle_key_values(const std::string& utf8) {
+  std::vector<std::string> values;
+  std::string section;
+  std::size_t position = 0;
+  while (position <= utf8.size()) {
+    std::size_t end = utf8.find_first_of("\r\n", position);
+    if (end == std::string::npos) end = utf8.size();
+    std::string line = trim(std::string_view(utf8).substr(position, end - position));
+    position = end + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      std::size_t close = line.find(']');
+      section = ascii_fold(trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+      continue;
+    }
+    std::size_t equals = line.find('=');
+    if (section != "hud" || equals == std::string::npos || ascii_fold(trim(line.substr(0, equals))) != "toggle_key")
+      continue;
+    std::string value = trim(line.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+      value = value.substr(1, value.size() - 2);
+    values.push_back(value);
+  }
+  return values;
+}
+
+void check_hook_ini(const InputFile& file, Problems& problems) {
+  std::string bytes = read_file_bytes(file.source);
+  std::string shown = file.path + ": ";
+  if (bytes.size() < 2 || static_cast<unsigned char>(bytes[0]) != 0xFF || static_cast<unsigned char>(bytes[1]) != 0xFE ||
+      bytes.size() % 2 != 0) {
+    problems.push_back(shown + "must be UTF-16 LE with the byte-order mark FF FE (the profile functions read "
+                               "other files as ANSI)");
+    return;
+  }
+  std::u16string text;
+  for (std::size_t i = 2; i < bytes.size(); i += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  std::string utf8;
+  if (!platform::utf16_to_utf8(text, utf8)) {
+    problems.push_back(shown + "is not valid UTF-16");
+    return;
+  }
+  std::vector<std::string> values = toggle_key_values(utf8);
+  if (values.empty()) {
+    problems.push_back(shown + "has no toggle_key in section [hud]; the package must hold toggle_key=X");
+  } else if (values.size() > 1) {
+    problems.push_back(shown + "has toggle_key in section [hud] more than once; keep one, toggle_key=X");
+  } else {
+    std::optional<int> key = parse_hotkey_letter(utf8_to_wide_lossy(values[0]));
+    if (!key || hotkey_text(*key) != u"X")
+      problems.push_back(shown + "[hud] toggle_key is \"" + values[0] +
+                         "\"; the package must hold the default X (the installer writes the user's choice)");
+  }
+}
+
+// ---- Save compatibility table ------------------------------------------------------------------
+
+void check_save_table(const std::vector<InputFile>& files, const InputFile& table_file, Problems& problems) {
+  std::string shown = table_file.path + ": ";
+  if (table_file.size > SAVE_TABLE_LIMIT) {
+    problems.push_back(shown + "is " + std::to_string(table_file.size) + " bytes; the installer reads at most " +
+                       std::to_string(SAVE_TABLE_LIMIT));
+    return;
+  }
+  SaveCompatTable table;
+  try {
+    table = parse_save_compat_table(read_file_bytes(table_file.source));
+  } catch (const PatchError& error) {
+    problems.push_back(shown + error.what());
+    return;
+  }
+  std::map<std::string, const SaveCompatScript*> by_key;
+  for (const auto& [name, script] : table) by_key["_vanro/patch/advdata/mes/" + name + ".mes"] = &script;
+  for (const InputFile& file : files) {
+    if (!starts_with_longer(file.path, MES_PREFIX)) continue;
+    auto found = by_key.find(ascii_fold(file.path));
+    if (found == by_key.end()) {
+      problems.push_back(file.path + ": no record of this script in " + std::string(SAVE_TABLE) +
+                         "; the installer refuses a translated script without one");
+    } else if (found->second->digest2 != file.sha256) {
+      problems.push_back(file.path + ": its SHA-256 " + file.sha256 + " differs from digest2 " +
+                         found->second->digest2 + " of record \"" + found->second->name + "\" in " +
+                         std::string(SAVE_TABLE));
+    }
+  }
+}
+
+void refuse_if_any(const Problems& problems) {
+  if (problems.empty()) return;
+  std::string message;
+  for (const std::string& problem : problems) message += problem + "\n";
+  message += "refused: " + std::to_string(problems.size()) + (problems.size() == 1 ? " problem" : " problems") +
+             "; nothing was written";
+  throw PatchError(message);
+}
+
+std::vector<InputFile> checked_input(const fs::path& input) {
+  Problems problems;
+  std::vector<InputFile> files = collect_input_files(input, problems);
+  for (const InputFile& file : files) check_path(file, problems);
+  check_duplicates(files, problems);
+  check_counts(files, problems);
+  // Contents are read only once every name is right, so a bad layout is reported at once.
+  refuse_if_any(problems);
+
+  for (InputFile& file : files) file.sha256 = sha256_hex(read_file_bytes(file.source));
+  check_hook_ini(*find_file(files, HOOK_INI), problems);
+  check_save_table(files, *find_file(files, SAVE_TABLE), problems);
+  refuse_if_any(problems);
+  return files;
+}
+
+// ---- Writing -----------------------------------------------------------------------------------
+
+void write_new(const fs::path& file, const std::string& bytes) {
+  FILE* out = std::fopen(file.c_str(), "wbx");
+  if (out == nullptr) throw PatchError(file.string() + ": cannot be created (does it exist already?)");
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  written = std::fflush(out) == 0 && written;
+  written = ::fsync(::fileno(out)) == 0 && written;
+  written = std::fclose(out) == 0 && written;
+  if (!written) throw PatchError(file.string() + ": cannot be written");
+}
+
+std::string format_core_list(const std::vector<InputFile>& files) {
+  std::string list = "VANROAUTH01\n";
+  for (const InputFile& file : files)
+    if (file.path != HOOK_INI) list += file.path + "\t" + file.sha256 + "\n";
+  return list;
+}
+
+std::string format_manifest(std::vector<ManifestRecord> records) {
+  std::sort(records.begin(), records.end(),
+            [](const ManifestRecord& a, const ManifestRecord& b) { return a.path < b.path; });
+  std::string manifest = "VANROPATCH04\n";
+  for (const ManifestRecord& record : records)
+    manifest += record.path + "\t" + record.replaced_sha256 + "\t" + record.sha256 + "\n";
+  return manifest;
+}
+
+std::array<uint8_t, 32> raw_sha256(const std::string& bytes) {
+  Sha256 hasher;
+  hasher.reset();
+  hasher.update(bytes.data(), bytes.size());
+  return hasher.finish();
+}
+
+uint64_t write_package(const std::vector<InputFile>& files, const fs::path& key_pem, const fs::path& out) {
+  fs::create_directories(out);
+  fs::path patch = out / "patch";
+  fs::create_directory(patch);
+  uint64_t bytes = 0;
+  std::vector<ManifestRecord> records;
+  for (const InputFile& file : files) {
+    fs::path target = patch / file.path;
+    fs::create_directories(target.parent_path());
+    fs::copy_file(file.source, target, fs::copy_options::none);
+    bytes += file.size;
+    records.push_back({file.path, "-", file.sha256});
+  }
+
+  std::string list = format_core_list(files);
+  std::array<uint8_t, 64> signature = sign_digest_deterministic(key_pem, raw_sha256(list));
+  std::string signature_bytes(signature.begin(), signature.end());
+  write_new(patch / CORE_LIST, list);
+  write_new(patch / CORE_SIGNATURE, signature_bytes);
+  records.push_back({std::string(CORE_LIST), "-", sha256_hex(list)});
+  records.push_back({std::string(CORE_SIGNATURE), "-", sha256_hex(signature_bytes)});
+  records.push_back({LAUNCH_COPY_PATH, "-", "generated"});
+  // The manifest goes last: a package cut short by a failure has none, and no installer accepts it.
+  write_new(out / "patch-manifest.tsv", format_manifest(records));
+  return bytes + list.size() + signature_bytes.size();
+}
+
+// ---- Reading the package back with the installer's code ----------------------------------------
+
+void check_coverage(const PatchManifest& manifest, const CoreFileList& list) {
+  std::size_t covered = 0;
+  for (const ManifestRecord& record : manifest) {
+    if (record.path == LAUNCH_COPY_PATH || record.path == HOOK_INI || record.path == CORE_LIST ||
+        record.path == CORE_SIGNATURE)
+      continue;
+    auto found = list.find(record.path);
+    if (found == list.end() || found->second != record.sha256)
+      throw PatchError(record.path + ": manifest and core list disagree");
+    ++covered;
+  }
+  if (covered != CORE_RECORD_COUNT || covered != list.size())
+    throw PatchError("the core list does not cover the manifest one for one");
+}
+
+bool key_matches_build(const std::string& public_hex) {
+  return to_hex(BUILD_KEY_BLOB + 8, 64) == public_hex;
+}
+
+void check_written_package(const fs::path& out, const std::string& public_hex) {
+  std::u16string package = utf8_to_wide(fs::absolute(out).lexically_normal().string());
+  std::u16string patch = join_path(package, u"patch");
+  PatchManifest manifest = read_patch_manifest(package);
+  std::string list_bytes = read_whole_file(resolve_package_path(patch, CORE_LIST), CORE_LIST_LIMIT);
+  CoreFileList list = parse_core_file_list(list_bytes);
+
+  std::string signature = read_whole_file(resolve_package_path(patch, CORE_SIGNATURE), 64);
+  uint8_t blob[72] = {0x45, 0x43, 0x53, 0x31, 0x20, 0x00, 0x00, 0x00};
+  for (std::size_t i = 0; i < 64; ++i) blob[8 + i] = static_cast<uint8_t>(std::stoi(public_hex.substr(2 * i, 2), nullptr, 16));
+  std::array<uint8_t, 32> digest = raw_sha256(list_bytes);
+  uint8_t digest_bytes[32], signature_bytes[64];
+  std::copy(digest.begin(), digest.end(), digest_bytes);
+  if (signature.size() != 64) throw PatchError(std::string(CORE_SIGNATURE) + ": not 64 bytes");
+  std::copy(signature.begin(), signature.end(), signature_bytes);
+  if (platform::verify_p256(blob, digest_bytes, signature_bytes) != platform::SignatureCheck::valid)
+    throw PatchError(std::string(CORE_SIGNATURE) + ": does not verify with the key's public half");
+  if (key_matches_build(public_hex))
+    check_component_signature(patch, manifest);
+  else
+    check_coverage(manifest, list);
+
+  for (const ManifestRecord& record : manifest) {
+    std::u16string file = resolve_package_path(patch, record.path);
+    if (record.path == LAUNCH_COPY_PATH) {
+      if (path_exists(file)) throw PatchError(record.path + ": must not be in the package");
+    } else if (sha256_file_hex(file) != record.sha256) {
+      throw PatchError(record.path + ": the written file differs from its manifest record");
+    }
+  }
+  std::u16string hook = platform::get_profile_string(u"hud", u"toggle_key", u"",
+                                                     resolve_package_path(patch, HOOK_INI), 32);
+  std::optional<int> key = parse_hotkey_letter(hook);
+  if (!key || hotkey_text(*key) != u"X") throw PatchError(std::string(HOOK_INI) + ": the installer does not read toggle_key=X");
+  parse_save_compat_table(read_whole_file(resolve_package_path(patch, SAVE_TABLE), SAVE_TABLE_LIMIT));
+}
+
+}  // namespace
+
+PackSummary pack_package(const fs::path& input, const fs::path& key_pem, const fs::path& out) {
+  PackSummary summary;
+  summary.public_key_hex = public_key_hex(key_pem);
+  summary.installer_key_matches = key_matches_build(summary.public_key_hex);
+  check_output_folder(input, out);
+  std::vector<InputFile> files = checked_input(input);
+
+  summary.bytes = write_package(files, key_pem, out);
+  reported_file.clear();
+  try {
+    check_written_package(out, summary.public_key_hex);
+  } catch (const std::exception& error) {
+    std::error_code ignored;
+    fs::remove(out / "patch-manifest.tsv", ignored);
+    std::string subject = reported_file.empty() ? "" : " (file: " + wide_to_utf8(reported_file) + ")";
+    throw PatchError("self-check of the written package failed: " + std::string(error.what()) + subject +
+                     "; its manifest was removed so that nobody installs it");
+  }
+  summary.records = MANIFEST_RECORD_COUNT;
+  summary.covered = CORE_RECORD_COUNT;
+  return summary;
+}
