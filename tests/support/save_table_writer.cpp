@@ -26,7 +26,9 @@ void append_text(std::string& out, const std::string& text) {
 }  // namespace
 
 void append_u32(std::string& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  const char bytes[4] = {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
+                         static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  out.append(bytes, 4);
 }
 
 std::string save_table_header(uint32_t script_count, std::string_view magic) {
