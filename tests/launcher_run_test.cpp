@@ -227,9 +227,11 @@ std::string hook_ini(char key) {
 
 struct GameDir {
   TempDir dir;
+  // The game directory: the temporary folder itself unless a case names a folder inside it.
+  std::u16string root = dir.path;
   std::u16string launcher;
 
-  std::u16string file(std::u16string_view relative) const { return join_path(dir.path, relative); }
+  std::u16string file(std::u16string_view relative) const { return join_path(root, relative); }
   fs::path fs_file(std::u16string_view relative) const { return fs::path(file(relative)); }
   std::u16string launch_copy() const { return file(u"_vanro/runtime/VANROGame.exe"); }
 };
@@ -237,7 +239,7 @@ struct GameDir {
 // The launcher alone in a folder: the starting point of every case.
 void place_launcher(GameDir& game) {
   fs::path built(VANRO_LAUNCHER_PATH);
-  game.launcher = join_path(game.dir.path, built.filename().u16string());
+  game.launcher = game.file(built.filename().u16string());
   fs::copy_file(built, fs::path(game.launcher));
 }
 
@@ -489,6 +491,22 @@ TEST(LauncherRefusal, AStartThatFailsNamesTheWindowsError) {
   EXPECT_EQ(run.err.substr(run.err.size() - std::string(LINE_END).size()), LINE_END);
 }
 
+// A failure of the file system carries its own text, which names the path; the report of it works
+// for any game folder name, and the launcher ends with 1 whatever the text holds.
+TEST(LauncherRefusal, AFileSystemErrorIsReportedWithItsOwnText) {
+  GameDir game;
+  game.root = game.dir.file(u"莉拉 游戏");
+  make_game(game);
+  write_test_file(game.file(u"_vanro"), "a file where the folder belongs");
+  RunResult run = run_launcher(game, {u"--quiet"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("create_directories"), std::string::npos) << run.err;
+  ASSERT_GE(run.err.size(), std::string(LINE_END).size());
+  EXPECT_EQ(run.err.substr(run.err.size() - std::string(LINE_END).size()), LINE_END);
+  EXPECT_FALSE(fs::exists(game.fs_file(u"standin-game.log")));
+}
+
 // ---- Repair and start ---------------------------------------------------------------------------
 
 TEST(LauncherStart, AMissingLaunchCopyIsRebuiltThenTheGameStartsInTheGameDirectory) {
@@ -509,7 +527,7 @@ TEST(LauncherStart, AMissingLaunchCopyIsRebuiltThenTheGameStartsInTheGameDirecto
   EXPECT_EQ(read_bytes(game.fs_file(u"_vanro/runtime/VANROGame.exe")), build_launch_copy(game.file(u"ZDH.EXE")));
   EXPECT_FALSE(fs::exists(game.fs_file(u"_vanro/runtime/VANROGame.exe.vanro-new")));
   EXPECT_EQ(record["command_line"], quoted_launch_copy(game));
-  EXPECT_EQ(record["current_directory"], wide_to_utf8(game.dir.path));
+  EXPECT_EQ(record["current_directory"], wide_to_utf8(game.root));
   EXPECT_EQ(record["winmm_beside_image"], "yes");
   EXPECT_EQ(record["launch_fixes"], "yes");
   EXPECT_EQ(record["runtime"], "started");
