@@ -344,15 +344,35 @@ std::optional<std::u16string> module_file_name() {
 }
 
 std::error_code full_path_name(const std::u16string& path, std::u16string& full) {
+  // Like GetFullPathNameW: made absolute against the current directory, "." and ".." elements
+  // resolved and separator runs folded; a trailing separator after an ordinary name stays.
   if (path.empty()) return std::make_error_code(std::errc::invalid_argument);
-  if (path[0] == u'/' || path[0] == u'\\') {
-    full = path;
-    return {};
+  std::u16string absolute = path;
+  if (path[0] != u'/' && path[0] != u'\\') {
+    std::string cwd(4096, '\0');
+    if (!::getcwd(cwd.data(), cwd.size())) return last_error();
+    cwd.resize(std::strlen(cwd.c_str()));
+    absolute = from_native(cwd) + u"/" + path;
   }
-  std::string cwd(4096, '\0');
-  if (!::getcwd(cwd.data(), cwd.size())) return last_error();
-  cwd.resize(std::strlen(cwd.c_str()));
-  full = from_native(cwd) + u"/" + path;
+  std::vector<std::u16string> elements;
+  std::u16string element, last;
+  for (std::size_t i = 0; i <= absolute.size(); ++i) {
+    if (i < absolute.size() && absolute[i] != u'/' && absolute[i] != u'\\') {
+      element.push_back(absolute[i]);
+      continue;
+    }
+    if (element == u"..") {
+      if (!elements.empty()) elements.pop_back();
+    } else if (!element.empty() && element != u".") {
+      elements.push_back(element);
+    }
+    if (!element.empty()) last = element;
+    element.clear();
+  }
+  bool ends_with_separator = absolute.back() == u'/' || absolute.back() == u'\\';
+  full = u"/";
+  for (std::size_t i = 0; i < elements.size(); ++i) full += (i ? u"/" : u"") + elements[i];
+  if (ends_with_separator && last != u"." && last != u".." && !elements.empty()) full += u"/";
   return {};
 }
 

@@ -1,0 +1,113 @@
+// Bounded reads, create-only writes and copies: nothing is ever overwritten or read past its limit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "common/file_io.h"
+#include "common/path_safety.h"
+#include "common/platform.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string message_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::string contents(const std::u16string& path) { return read_whole_file(path, 1 << 20); }
+
+// A file of `size` bytes that takes no disk space.
+void make_sparse_file(const std::u16string& path, uint64_t size) {
+  write_test_file(path, "");
+  std::filesystem::resize_file(std::filesystem::path(path), size);
+}
+
+TEST(ReadWholeFile, LimitIsInclusive) {
+  TempDir dir;
+  write_test_file(dir.file(u"ten"), "0123456789");
+  EXPECT_EQ(read_whole_file(dir.file(u"ten"), 10), "0123456789");
+  EXPECT_EQ(message_of([&] { read_whole_file(dir.file(u"ten"), 9); }), "File size exceeds limit");
+  write_test_file(dir.file(u"empty"), "");
+  EXPECT_EQ(read_whole_file(dir.file(u"empty"), 0), "");
+}
+
+TEST(ReadWholeFile, HugeFileOverTheLimitIsRefusedBeforeAnyAllocation) {
+  TempDir dir;
+  make_sparse_file(dir.file(u"huge"), uint64_t(1) << 40);  // a terabyte: allocating it would fail loudly
+  EXPECT_EQ(message_of([&] { read_whole_file(dir.file(u"huge"), 134217728); }), "File size exceeds limit");
+}
+
+TEST(ReadWholeFile, MissingFilesAndDirectoriesCannotBeOpened) {
+  TempDir dir;
+  EXPECT_EQ(message_of([&] { read_whole_file(dir.file(u"missing"), 10); }), "Cannot open input file");
+  EXPECT_EQ(message_of([&] { read_whole_file(dir.path, 10); }), "Cannot open input file");
+}
+
+TEST(ReadWholeFile, AFileBeingWrittenCannotBeOpened) {
+  TempDir dir;
+  std::optional<platform::FileHandle> writer = platform::create_new_file(dir.file(u"busy"));
+  ASSERT_TRUE(writer);
+  EXPECT_EQ(message_of([&] { read_whole_file(dir.file(u"busy"), 10); }), "Cannot open input file");
+  platform::close_file(*writer);
+  EXPECT_EQ(read_whole_file(dir.file(u"busy"), 10), "");
+}
+
+TEST(WriteNewFile, CreatesOnlyNewFiles) {
+  TempDir dir;
+  write_new_file(dir.file(u"new"), "content");
+  EXPECT_EQ(contents(dir.file(u"new")), "content");
+  write_new_file(dir.file(u"empty"), "");
+  EXPECT_EQ(contents(dir.file(u"empty")), "");
+  EXPECT_EQ(message_of([&] { write_new_file(dir.file(u"new"), "other"); }), "Cannot create new file");
+  EXPECT_EQ(contents(dir.file(u"new")), "content");
+  EXPECT_EQ(message_of([&] { write_new_file(dir.file(u"missing/x"), "x"); }), "Cannot create new file");
+  EXPECT_FALSE(path_exists(dir.file(u"missing")));
+  EXPECT_EQ(message_of([&] { write_new_file(dir.path, "x"); }), "Cannot create new file");
+}
+
+TEST(WriteNewFile, FailedWriteOrFlushIsReported) {
+  TempDir dir;
+  for (uint64_t nth : {2, 3}) {  // 1 creates, 2 writes, 3 flushes
+    platform::testing::set_fault(platform::testing::FaultMode::fail, nth);
+    std::u16string path = dir.file(u"fault" + std::u16string(1, char16_t(u'0' + nth)));
+    EXPECT_EQ(message_of([&] { write_new_file(path, "content"); }), "Incomplete file write");
+    platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+    // The incomplete file stays: its caller decides what is left behind.
+    EXPECT_TRUE(path_exists(path));
+  }
+  platform::testing::set_fault(platform::testing::FaultMode::fail, 1);
+  EXPECT_EQ(message_of([&] { write_new_file(dir.file(u"never"), "x"); }), "Cannot create new file");
+  platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+}
+
+TEST(CopyToNewFile, NeverOverwritesAndCreatesFolders) {
+  TempDir dir;
+  write_test_file(dir.file(u"source"), "source bytes");
+  copy_to_new_file(dir.file(u"source"), dir.file(u"a/b/copy"));
+  EXPECT_EQ(contents(dir.file(u"a/b/copy")), "source bytes");
+
+  write_test_file(dir.file(u"existing"), "keep me");
+  EXPECT_EQ(message_of([&] { copy_to_new_file(dir.file(u"source"), dir.file(u"existing")); }), "无法创建文件副本。");
+  EXPECT_EQ(contents(dir.file(u"existing")), "keep me");
+
+  EXPECT_EQ(message_of([&] { copy_to_new_file(dir.file(u"missing"), dir.file(u"c")); }), "源文件缺失或不是普通文件。");
+  EXPECT_EQ(message_of([&] { copy_to_new_file(dir.file(u"a"), dir.file(u"c")); }), "源文件缺失或不是普通文件。");
+  EXPECT_FALSE(path_exists(dir.file(u"c")));
+}
+
+TEST(CopyToNewFile, FolderCreationFailureNamesTheOperation) {
+  TempDir dir;
+  write_test_file(dir.file(u"source"), "x");
+  write_test_file(dir.file(u"file"), "x");  // a file where a folder must go
+  std::string message = message_of([&] { copy_to_new_file(dir.file(u"source"), dir.file(u"file/sub/copy")); });
+  EXPECT_NE(message.find("create_directories"), std::string::npos) << message;
+}
+
+}  // namespace
