@@ -70,7 +70,7 @@ Profile profile_of(DemoProfile which) {
             1 * KIB, 1 * KIB, 512, 4 * KIB, 4 * KIB, 2 * KIB, {1, 6}, 40, {0, 2}};
   }
   return {"realistic", 5 * MIB, {4 * KIB, 56 * KIB}, {8 * KIB, 40 * KIB}, {20 * KIB, 60 * KIB}, 40,
-          {4 * KIB, 56 * KIB}, {8 * KIB, 40 * KIB}, 3 * MIB,
+          {4 * KIB, 56 * KIB}, {8 * KIB, 40 * KIB}, 5 * MIB / 2,
           2 * MIB, 3 * MIB, 1 * MIB, 20 * MIB, 1 * MIB, 256 * KIB, {50, 400}, 200, {0, 8}};
 }
 
