@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Runs every test on a fresh Debian 12 machine: installs what is missing, builds the three presets,
+# runs the native suite, the Windows suite under Wine (with a virtual display for the window tests),
+# checks the shipped 32-bit programs, runs each fuzzer for a while, and prints the benchmarks' figures.
+# Any failing test fails the script.
+#
+#   scripts/test.sh            everything
+#   FUZZ_SECONDS=5 scripts/test.sh    shorter fuzzing
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+werror=OFF
+[[ ${CI:-} == true ]] && werror=ON
+jobs=$(nproc)
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEDEBUG=-all
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "native build"
+cmake --preset native -DVANRO_WERROR=$werror >/dev/null
+cmake --build --preset native -j "$jobs"
+
+step "native tests"
+ctest --preset native -j "$jobs"
+
+step "win64 build"
+cmake --preset win64 -DVANRO_WERROR=$werror >/dev/null
+cmake --build --preset win64 -j "$jobs"
+
+step "win64 tests under Wine"
+mkdir -p "$WINEPREFIX"
+scripts/with-xvfb.sh ctest --preset win64 -j "$jobs"
+
+step "win32 build (the shipped programs)"
+cmake --preset win32 -DVANRO_WERROR=$werror >/dev/null
+cmake --build --preset win32 -j "$jobs"
+for program in VANROInstaller VANROLauncher; do
+  description=$(file -b "build/win32/$program.exe")
+  echo "$program.exe: $description"
+  [[ $description == "PE32 executable (GUI) Intel 80386"* ]] || { echo "not a 32-bit GUI program" >&2; exit 1; }
+done
+
+step "fuzzing"
+scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+step "benchmarks"
+build/native/bench/sha256_bench
+build/native/bench/parser_bench
+if [[ -x build/native/bench/install_bench ]]; then build/native/bench/install_bench; fi
+
+step "all tests passed"
