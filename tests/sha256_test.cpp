@@ -62,7 +62,7 @@ class Sha256BlockTest : public ::testing::TestWithParam<NamedBlockFunction> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Blocks, Sha256BlockTest, ::testing::Values(PORTABLE, SHA_EXTENSIONS),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(Sha256BlockTest, FipsVectorsAndPaddingBoundaries) {
   const struct {
