@@ -23,7 +23,11 @@ show() { printf '$ %s\n' "$*"; "$@"; }
 wait_for_runtime_line() {
   local log=$1
   for _ in $(seq 300); do
-    [[ -s $log ]] && { echo "_vanro/runtime.log: $(tail -n 1 "$log" | tr -d '\r')"; return 0; }
+    if [[ -s $log ]]; then
+      echo "_vanro/runtime.log: $(tail -n 1 "$log" | tr -d '\r')"
+      sleep 1  # the stand-in game ends right after the runtime's line; uninstall refuses while it runs
+      return 0
+    fi
     sleep 0.1
   done
   echo "the demo game wrote no runtime line" >&2
