@@ -1,0 +1,196 @@
+#include "installer/game_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "common/path_safety.h"
+#include "common/patch_error.h"
+#include "common/platform.h"
+#include "common/text.h"
+#include "tests/support/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char** environ;
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string NOT_GAME = "所选目录不是 Lirra 游戏目录。";
+const std::string REPARSE = "目录含符号链接或重解析点，操作已停止。";
+const std::string RUNNING = "游戏目录中的程序仍在运行，请先退出游戏。";
+
+std::string error_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "";
+}
+
+void make_game(const std::u16string& dir) {
+  write_test_file(dir + u"/ZDH.EXE", "MZ game");
+  make_test_dir(dir + u"/AdvData/MES");
+}
+
+TEST(GameDir, AcceptsZdhExeAndScriptsFolder) {
+  TempDir temp;
+  make_game(temp.path);
+  EXPECT_EQ(error_of([&] { check_game_dir(temp.path); }), "");
+  // An empty scripts folder is enough here; the scripts are examined by the save compatibility check.
+  EXPECT_TRUE(fs::is_empty(fs::path(temp.file(u"AdvData/MES"))));
+  // A trailing separator names the same directory.
+  EXPECT_EQ(error_of([&] { check_game_dir(temp.path + u"/"); }), "");
+}
+
+TEST(GameDir, RefusesWhatIsNotAGameDirectory) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::u16string&)> arrange;
+  };
+  const Case cases[] = {
+      {"no ZDH.EXE", [](const std::u16string& d) { make_test_dir(d + u"/AdvData/MES"); }},
+      {"ZDH.EXE is a folder",
+       [](const std::u16string& d) {
+         make_test_dir(d + u"/ZDH.EXE");
+         make_test_dir(d + u"/AdvData/MES");
+       }},
+      {"no AdvData/MES",
+       [](const std::u16string& d) {
+         write_test_file(d + u"/ZDH.EXE", "MZ");
+         make_test_dir(d + u"/AdvData");
+       }},
+      {"AdvData/MES is a file",
+       [](const std::u16string& d) {
+         write_test_file(d + u"/ZDH.EXE", "MZ");
+         write_test_file(d + u"/AdvData/MES", "x");
+       }},
+      {"missing directory", [](const std::u16string& d) { fs::remove(fs::path(d)); }},
+  };
+  for (const Case& c : cases) {
+    TempDir temp;
+    c.arrange(temp.path);
+    EXPECT_EQ(error_of([&] { check_game_dir(temp.path); }), NOT_GAME) << c.what;
+  }
+}
+
+#ifndef _WIN32
+// Links made on the Linux side; under Wine a link to a file shows as a plain file and no link can
+// be made from inside the program, so these run natively.
+TEST(GameDir, RefusesLinksOnTheWayButFollowsALinkedScriptsFolder) {
+  TempDir temp;
+  make_game(temp.file(u"real"));
+  fs::create_directory_symlink(fs::path(temp.file(u"real")), fs::path(temp.file(u"linked")));
+  EXPECT_EQ(error_of([&] { check_game_dir(temp.file(u"linked")); }), REPARSE);
+  // Below a link, too, and before ZDH.EXE is looked at.
+  make_test_dir(temp.file(u"real/sub"));
+  EXPECT_EQ(error_of([&] { check_game_dir(temp.file(u"linked/sub")); }), REPARSE);
+
+  TempDir file_link;
+  make_game(file_link.file(u"game"));
+  fs::rename(fs::path(file_link.file(u"game/ZDH.EXE")), fs::path(file_link.file(u"ZDH.real")));
+  fs::create_symlink(fs::path(file_link.file(u"ZDH.real")), fs::path(file_link.file(u"game/ZDH.EXE")));
+  EXPECT_EQ(error_of([&] { check_game_dir(file_link.file(u"game")); }), NOT_GAME);
+
+  TempDir scripts_link;
+  write_test_file(scripts_link.file(u"game/ZDH.EXE"), "MZ");
+  make_test_dir(scripts_link.file(u"game/AdvData"));
+  make_test_dir(scripts_link.file(u"scripts"));
+  fs::create_directory_symlink(fs::path(scripts_link.file(u"scripts")), fs::path(scripts_link.file(u"game/AdvData/MES")));
+  EXPECT_EQ(error_of([&] { check_game_dir(scripts_link.file(u"game")); }), "");
+}
+#endif
+
+// A real process started from a copy of a program that waits. Natively the program is /bin/sleep;
+// under Wine it is this test program itself, which waits in the test below when asked to.
+struct Sleeper {
+#ifdef _WIN32
+  PROCESS_INFORMATION process{};
+  explicit Sleeper(const std::u16string& image) {
+    fs::copy_file(fs::path(get_module_path()), fs::path(image));
+    std::wstring command = L"\"" + std::wstring(image.begin(), image.end()) + L"\" --gtest_filter=GameDirSleeper.*";
+    SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", L"1");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    bool started = CreateProcessW(reinterpret_cast<const wchar_t*>(image.c_str()), command.data(), nullptr, nullptr,
+                                  FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", nullptr);
+    EXPECT_TRUE(started);
+  }
+  ~Sleeper() {
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+#else
+  pid_t pid = 0;
+  explicit Sleeper(const std::u16string& image) {
+    fs::copy_file("/bin/sleep", fs::path(image));
+    std::string path = fs::path(image).string();
+    char seconds[] = "60";
+    char* arguments[] = {path.data(), seconds, nullptr};
+    EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, arguments, environ), 0);
+  }
+  ~Sleeper() {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+#endif
+};
+
+// Waits until the process list shows the image, so that a negative answer means something.
+bool listed(const std::u16string& image) {
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    for (const std::u16string& running : platform::other_process_images())
+      if (same_path(running, image)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST(GameDirSleeper, WaitsWhenAsked) {
+  if (std::getenv("VANRO_TEST_SLEEP") == nullptr) GTEST_SKIP() << "runs only as the stand-in game process";
+  std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
+TEST(GameNotRunning, RefusesWhileTheGameOrItsLaunchCopyRuns) {
+  for (const char16_t* relative : {u"ZDH.EXE", u"_vanro/runtime/VANROGame.exe"}) {
+    TempDir temp;
+    make_game(temp.file(u"game"));
+    make_test_dir(temp.file(u"game/_vanro/runtime"));
+    if (std::u16string(relative) == u"ZDH.EXE") fs::remove(fs::path(temp.file(u"game/ZDH.EXE")));
+    const std::u16string image = temp.file(u"game/") + relative;
+    Sleeper sleeper(image);
+    ASSERT_TRUE(listed(image));
+    EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(u"game")); }), RUNNING);
+    // Other forms of the same path: a trailing separator, a "." element, ASCII case.
+    for (const char16_t* form : {u"game/", u"./game", u"GAME"})
+      EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(form)); }), RUNNING);
+  }
+}
+
+TEST(GameNotRunning, IgnoresAnotherDirectorysGameAndOtherPrograms) {
+  TempDir temp;
+  make_game(temp.file(u"game"));
+  make_test_dir(temp.file(u"other"));
+  Sleeper other_game(temp.file(u"other/ZDH.EXE"));
+  Sleeper launcher(temp.file(u"game/VANROLauncher.exe"));
+  ASSERT_TRUE(listed(temp.file(u"other/ZDH.EXE")));
+  ASSERT_TRUE(listed(temp.file(u"game/VANROLauncher.exe")));
+  EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(u"game")); }), "");
+}
+
+}  // namespace
