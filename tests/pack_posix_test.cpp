@@ -17,16 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "common/file_io.h"
 #include "common/launch_copy.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "common/text.h"
-#include "installer/game_dir.h"
 #include "integrity/core_list.h"
 #include "integrity/sha256.h"
 #include "package/manifest.h"
-#include "package/save_compat.h"
 #include "tests/support/demo.h"
 #include "tests/support/temp_dir.h"
 #include "tools/pack/pack.h"
@@ -114,43 +111,11 @@ std::string utf16_ini(const std::u16string& text, bool with_bom = true) {
 
 // ---- The package --------------------------------------------------------------------------------
 
-TEST(PackTool, DemoPackagePassesTheInstallersChecks) {
+// The package's own checks run in demo_package_test.cpp on both platforms; here what only the
+// native build can see.
+TEST(PackTool, DemoPackageCarriesThisBuildsPrograms) {
   const DemoPaths& demo = small_demo();
   fs::path package(demo.package);
-  std::u16string patch = wide(package / "patch");
-
-  std::string manifest_bytes = read_bytes(package / "patch-manifest.tsv");
-  EXPECT_EQ(manifest_bytes.rfind("VANROPATCH04\n", 0), 0u);
-  EXPECT_EQ(manifest_bytes.find('\r'), std::string::npos);
-  EXPECT_EQ(manifest_bytes.back(), '\n');
-  PatchManifest manifest = read_patch_manifest(demo.package);
-  ASSERT_EQ(manifest.size(), 515u);
-  EXPECT_TRUE(std::is_sorted(manifest.begin(), manifest.end(),
-                             [](const ManifestRecord& a, const ManifestRecord& b) { return a.path < b.path; }));
-  std::size_t generated = 0;
-  for (const ManifestRecord& record : manifest) {
-    if (record.path == LAUNCH_COPY_PATH) {
-      EXPECT_EQ(record.sha256, "generated");
-      ++generated;
-      EXPECT_FALSE(fs::exists(package / "patch" / record.path));
-    } else {
-      EXPECT_EQ(sha256_file_hex(wide(package / "patch" / record.path)), record.sha256) << record.path;
-    }
-  }
-  EXPECT_EQ(generated, 1u);
-
-  std::string list_bytes = read_bytes(package / "patch/_vanro/core-files.tsv");
-  CoreFileList list = parse_core_file_list(list_bytes);
-  EXPECT_EQ(list.size(), 511u);
-  EXPECT_EQ(list.count("_vanro/hook.ini"), 0u);
-  EXPECT_EQ(fs::file_size(package / "patch/_vanro/core-files.sig"), 64u);
-
-  EXPECT_NO_THROW(check_component_signature(patch, manifest));
-  EXPECT_NO_THROW(check_save_compat(demo.game, patch, manifest));
-  reported_file.clear();
-
-  std::u16string hook = platform::get_profile_string(u"hud", u"toggle_key", u"", wide(package / "patch/_vanro/hook.ini"), 32);
-  EXPECT_EQ(hook, u"X");
   fs::perms installer = fs::status(package / "VANROInstaller.exe").permissions();
   EXPECT_NE(installer & fs::perms::owner_exec, fs::perms::none);
   EXPECT_EQ(read_bytes(package / "VANROInstaller.exe"), read_bytes(VANRO_INSTALLER_PATH));
@@ -455,20 +420,10 @@ TEST(DemoGenerator, SameSeedSameBytesAnotherSeedAnotherDemo) {
   EXPECT_TRUE(first == tree(a));
 }
 
-TEST(DemoGenerator, GameFolderFitsTheInstallersChecks) {
+TEST(DemoGenerator, HoldsTheScriptsAndResourcesOfTheTable) {
   const DemoPaths& demo = small_demo();
-  fs::path game(demo.game);
-  uint64_t largest = 0;
-  for (const LaunchFix& fix : LAUNCH_FIX_TABLE) largest = std::max<uint64_t>(largest, fix.offset);
-  uint64_t size = fs::file_size(game / "ZDH.EXE");
-  EXPECT_GT(size, largest);
-  EXPECT_LT(size, largest + 8192);
-  EXPECT_FALSE(has_launch_fixes(read_bytes(game / "ZDH.EXE")));
-  EXPECT_TRUE(has_launch_fixes(build_launch_copy(wide(game / "ZDH.EXE"))));
-  EXPECT_NO_THROW(check_game_dir(demo.game));
-
   std::size_t scripts = 0, translated = 0, graphics = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(game / "AdvData/MES")) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(demo.game) / "AdvData/MES")) {
     EXPECT_EQ(entry.path().extension(), ".MES");
     ++scripts;
   }
