@@ -4,14 +4,13 @@
 // parser walks the buffer once, front to back, checks every value as soon as it has read it (the
 // first fault in file order decides the message), and checks every count against its budget
 // before it reserves anything for it. Where a run of fixed-size entries is fully present, the
-// entries are copied in one piece and checked in a tight loop, without a bounds check per field.
+// entries are read in a tight loop, without a bounds check per field.
 #include "package/save_table.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string_view>
-#include <type_traits>
 
 #include "common/patch_error.h"
 #include "integrity/sha256.h"
@@ -30,8 +29,6 @@ constexpr uint64_t TOTAL_ANCHOR_LIMIT = 200000;
 constexpr uint32_t SCRIPT_BLOCK_LIMIT = 65536;
 constexpr std::size_t TOKEN_SIZE = 20;
 constexpr std::size_t BLOCK_SIZE = 12;
-static_assert(sizeof(SaveCompatToken) == TOKEN_SIZE && sizeof(SaveCompatBlock) == BLOCK_SIZE,
-              "tokens and blocks are copied as they lie in the file");
 constexpr std::size_t ANCHOR_MIN_SIZE = 12;  // token index and two empty texts
 constexpr std::size_t DIGEST_SIZE = 32;
 
@@ -115,43 +112,7 @@ std::string read_digest(Cursor& cursor) {
   return to_hex(raw.data(), raw.size());
 }
 
-// The tokens cut [3, bound3) and [3, bound4) into consecutive non-empty pieces, in step. Which
-// token breaks the chain does not change the message, so the whole run is judged at once.
-bool is_token_chain(const std::vector<SaveCompatToken>& tokens, uint32_t bound3, uint32_t bound4) {
-  uint32_t first_start = RANGE_START;
-  uint32_t second_start = RANGE_START;
-  bool broken = false;
-  for (const SaveCompatToken& token : tokens) {
-    broken |= (token.first_begin != first_start) | (token.second_begin != second_start) |
-              (token.first_end <= token.first_begin) | (token.second_end <= token.second_begin) |
-              (token.first_end > bound3) | (token.second_end > bound4) | (token.opcode > 255);
-    first_start = token.first_end;
-    second_start = token.second_end;
-  }
-  return !broken;
-}
-
-// Copies `present` entries of fixed size straight from the buffer; the caller checks them.
-template <typename Entry>
-void copy_entries(Cursor& cursor, std::vector<Entry>& entries, std::size_t present) {
-  static_assert(sizeof(Entry) % 4 == 0 && std::is_trivially_copyable_v<Entry>);
-  if (present == 0) {
-    return;  // an empty vector has no storage to copy into
-  }
-  entries.resize(present);
-  std::memcpy(entries.data(), cursor.at, present * sizeof(Entry));
-  if constexpr (std::endian::native == std::endian::big) {
-    for (Entry& entry : entries) {
-      auto* words = reinterpret_cast<unsigned char*>(&entry);
-      for (std::size_t i = 0; i < sizeof(Entry); i += 4) {
-        const uint32_t word = load_u32(words + i);
-        std::memcpy(words + i, &word, 4);
-      }
-    }
-  }
-  cursor.at += present * sizeof(Entry);
-}
-
+// The tokens cut [3, bound3) and [3, bound4) into consecutive non-empty pieces, in step.
 void read_tokens(Cursor& cursor, SaveCompatScript& script, uint64_t& token_total) {
   const uint32_t count = read_u32(cursor);
   token_total += count;
@@ -160,14 +121,27 @@ void read_tokens(Cursor& cursor, SaveCompatScript& script, uint64_t& token_total
   }
   // Tokens that are whole in the buffer are checked before the cut that ends it is reported,
   // so that the first fault in file order decides the message.
-  copy_entries(cursor, script.tokens, entries_present(cursor, count, TOKEN_SIZE));
-  if (!is_token_chain(script.tokens, script.bound3, script.bound4)) {
-    throw PatchError("Invalid save compatibility token boundary");
+  const std::size_t present = entries_present(cursor, count, TOKEN_SIZE);
+  script.tokens.reserve(present);
+  uint32_t first_start = RANGE_START;
+  uint32_t second_start = RANGE_START;
+  const unsigned char* p = cursor.at;
+  for (std::size_t i = 0; i < present; ++i, p += TOKEN_SIZE) {
+    const SaveCompatToken token{load_u32(p), load_u32(p + 4), load_u32(p + 8), load_u32(p + 12), load_u32(p + 16)};
+    const bool broken = (token.first_begin != first_start) | (token.second_begin != second_start) |
+                        (token.first_end <= token.first_begin) | (token.second_end <= token.second_begin) |
+                        (token.first_end > script.bound3) | (token.second_end > script.bound4) |
+                        (token.opcode > 255);
+    if (broken) {
+      throw PatchError("Invalid save compatibility token boundary");
+    }
+    script.tokens.push_back(token);
+    first_start = token.first_end;
+    second_start = token.second_end;
   }
-  require(cursor, (count - script.tokens.size()) * TOKEN_SIZE);
-  const uint32_t first_end = script.tokens.empty() ? RANGE_START : script.tokens.back().first_end;
-  const uint32_t second_end = script.tokens.empty() ? RANGE_START : script.tokens.back().second_end;
-  if (first_end != script.bound3 || second_end != script.bound4) {
+  cursor.at = p;
+  require(cursor, (count - present) * TOKEN_SIZE);
+  if (first_start != script.bound3 || second_start != script.bound4) {
     throw PatchError("Incomplete save compatibility script");
   }
 }
@@ -198,23 +172,24 @@ void read_anchors(Cursor& cursor, SaveCompatScript& script, uint64_t& anchor_tot
   }
 }
 
-bool is_valid_block(const SaveCompatBlock& block, std::size_t token_count) {
-  return block.token_index < token_count && (block.flag_word == 0 || block.flag_word == 0x80000000u) &&
-         block.value <= 65535;
-}
-
 void read_blocks(Cursor& cursor, SaveCompatScript& script) {
   const uint32_t count = read_u32(cursor);
   if (count > SCRIPT_BLOCK_LIMIT) {
     throw PatchError("Save compatibility block budget exceeded");
   }
-  copy_entries(cursor, script.blocks, entries_present(cursor, count, BLOCK_SIZE));
-  for (const SaveCompatBlock& block : script.blocks) {
-    if (!is_valid_block(block, script.tokens.size())) {
+  const std::size_t present = entries_present(cursor, count, BLOCK_SIZE);
+  script.blocks.reserve(present);
+  const unsigned char* p = cursor.at;
+  for (std::size_t i = 0; i < present; ++i, p += BLOCK_SIZE) {
+    const SaveCompatBlock block{load_u32(p), load_u32(p + 4), load_u32(p + 8)};
+    if (block.token_index >= script.tokens.size() || (block.flag_word != 0 && block.flag_word != 0x80000000u) ||
+        block.value > 65535) {
       throw PatchError("Invalid save compatibility block");
     }
+    script.blocks.push_back(block);
   }
-  require(cursor, (count - script.blocks.size()) * BLOCK_SIZE);
+  cursor.at = p;
+  require(cursor, (count - present) * BLOCK_SIZE);
 }
 
 SaveCompatScript read_script(Cursor& cursor, uint64_t& token_total, uint64_t& anchor_total) {
