@@ -63,27 +63,30 @@ show "$installer" --uninstall --quiet "$game"
 echo "left in the game folder:"; (cd "$game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
 
 # ---- Windows build under Wine --------------------------------------------------------------------
-demo=$root/build/demo/win64
+# Wine shows the Linux root (drive Z:) as a reparse point, which the installer rightly refuses to work
+# below: the Windows demo lives on the prefix's own drive C:.
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p
+"$WINE" cmd /c exit >/dev/null 2>&1 || true
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+demo=$WINEPREFIX/drive_c/vanro-demo
 rm -rf "$demo"
 say "win64: generating the demo into $demo"
 build/native/tools/vanro-demo --profile small --seed 1 --out "$demo" \
   --installer build/win64/VANROInstaller.exe --launcher build/win64/VANROLauncher.exe \
   --zdh-exe build/win64/tools/standin-game.exe --runtime-dll build/win64/tools/winmm.dll
-windows_game="Z:$(tr / '\\' <<<"$demo/game")"
-/usr/lib/wine/wineserver -p
-"$WINE" cmd /c exit >/dev/null 2>&1 || true
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+windows_game='C:\vanro-demo\game'
 
 say "win64 under Wine: install, verify, status, launch, uninstall"
-show "$WINE" "$demo/package/VANROInstaller.exe" --install --quiet --hotkey Q "$windows_game"
-show "$WINE" "$demo/package/VANROInstaller.exe" --verify --quiet "$windows_game"
-show "$WINE" "$demo/game/VANROLauncher.exe" --check --quiet
+show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --install --quiet --hotkey Q "$windows_game"
+show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
+show "$WINE" 'C:\vanro-demo\game\VANROLauncher.exe' --check --quiet
 rm "$demo/game/_vanro/runtime/VANROGame.exe"
 echo "(launch copy deleted: the launcher rebuilds it)"
-show "$WINE" "$demo/game/VANROLauncher.exe" --quiet
+show "$WINE" 'C:\vanro-demo\game\VANROLauncher.exe' --quiet
 wait_for_runtime_line "$demo/game/_vanro/runtime.log"
-show "$WINE" "$demo/package/VANROInstaller.exe" --verify --quiet "$windows_game"
-show "$WINE" "$demo/package/VANROInstaller.exe" --uninstall --quiet "$windows_game"
+show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
+show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --uninstall --quiet "$windows_game"
 echo "left in the game folder:"; (cd "$demo/game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
 
 say "demo done"
