@@ -109,10 +109,28 @@ RunResult run_program(const std::u16string& program, const std::vector<std::u16s
 
 // A message box blocks until someone closes it. Runs without --quiet are safe only where no box
 // can appear: natively, and under Wine without a display (MessageBoxW then returns at once).
-bool boxes_return_at_once() {
+bool under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  bool under_wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  return under_wine && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0;
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Wine loads its own built-in winmm.dll even when a program asks for another one by its full path,
+// unless told otherwise, as a user who plays the patched game under Wine must tell it too. The
+// setting is made for the launch copy's name only (WINEDLLOVERRIDES would have to be in the Unix
+// environment before the test program started; a Windows program cannot pass it on).
+void prefer_the_games_own_winmm() {
+  if (!under_wine()) return;
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\VANROGame.exe\\DllOverrides", 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  const wchar_t order[] = L"native,builtin";
+  RegSetValueExW(key, L"winmm", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
+  RegCloseKey(key);
+}
+
+bool boxes_return_at_once() {
+  return under_wine() && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0;
 }
 #else
 inline constexpr char LINE_END[] = "\n";
@@ -163,6 +181,7 @@ RunResult run_program(const std::u16string& program, const std::vector<std::u16s
 }
 
 bool boxes_return_at_once() { return true; }
+void prefer_the_games_own_winmm() {}
 #endif
 
 // The text as it reaches a text-mode stream: each "\n" as the platform's line end.
@@ -265,6 +284,7 @@ void add_launch_copy(GameDir& game, std::string_view bytes) {
 
 RunResult run_launcher(const GameDir& game, const std::vector<std::u16string>& arguments,
                        const Environment& environment = {}) {
+  prefer_the_games_own_winmm();
   return run_program(game.launcher, arguments, environment);
 }
 
@@ -276,15 +296,17 @@ using Record = std::map<std::string, std::string>;
 Record wait_for_record(const GameDir& game) {
   fs::path path = game.fs_file(u"standin-game.log");
   auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!fs::exists(path)) {
+  std::string text;
+  // The last line tells that the record is whole.
+  while ((text = read_bytes(path)).find("\nruntime=") == std::string::npos) {
     if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "the stand-in game wrote no record in the game directory within 30 s";
+      ADD_FAILURE() << "the stand-in game wrote no whole record in the game directory within 30 s: " << text;
       return {};
     }
     std::this_thread::sleep_for(10ms);
   }
   Record record;
-  std::istringstream lines(read_bytes(path));
+  std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
     std::size_t equals = line.find('=');
     if (equals != std::string::npos) record[line.substr(0, equals)] = line.substr(equals + 1);
