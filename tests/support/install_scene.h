@@ -1,0 +1,135 @@
+// A private copy of the small demo's game folder and package in a temporary folder, with the
+// installer's process-wide settings pointing at it, for the tests of install, verify and uninstall.
+// Header only: it uses the installer's settings, which the support library does not link.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "common/file_io.h"
+#include "common/patch_error.h"
+#include "common/text.h"
+#include "installer/settings.h"
+#include "integrity/sha256.h"
+#include "tests/support/demo.h"
+#include "tests/support/temp_dir.h"
+
+namespace install_scene {
+
+namespace fs = std::filesystem;
+
+// Every file and folder below a folder: relative path ('/' separators, UTF-8) to "dir", "link" or
+// the SHA-256 of the file's bytes.
+using Snapshot = std::map<std::string, std::string>;
+
+inline std::string read_bytes(const std::u16string& path) { return read_whole_file(path, FILE_HASH_LIMIT); }
+
+inline Snapshot snapshot(const std::u16string& root) {
+  Snapshot result;
+  const fs::path base(root);
+  if (!fs::exists(fs::symlink_status(base))) return result;
+  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
+    std::string relative = wide_to_utf8(fs::relative(it->path(), base).generic_u16string());
+    fs::file_status status = it->symlink_status();
+    if (fs::is_symlink(status)) {
+      result[relative] = "link";
+      it.disable_recursion_pending();
+    } else if (fs::is_directory(status)) {
+      result[relative] = "dir";
+    } else {
+      result[relative] = sha256_hex(read_bytes(it->path().u16string()));
+    }
+  }
+  return result;
+}
+
+// The entries of `after` that are not in `before` with the same value, one per line.
+inline std::string differences(const Snapshot& before, const Snapshot& after) {
+  std::string text;
+  for (const auto& [path, value] : before) {
+    auto found = after.find(path);
+    if (found == after.end()) text += "gone: " + path + "\n";
+    else if (found->second != value) text += "changed: " + path + "\n";
+  }
+  for (const auto& [path, value] : after)
+    if (!before.count(path)) text += "new: " + path + "\n";
+  return text;
+}
+
+inline std::string error_of(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "";
+}
+
+// The message a failed install ends with after a completed rollback.
+inline std::string rolled_back(const std::string& message) {
+  return message + "\n已撤销本次安装的补丁文件，原游戏资源未改动。";
+}
+
+// A unique folder for one scene, removed with everything in it at the end. Natively it lies in
+// memory (/dev/shm) when there is one: the install syncs every rename to disk, which on a slow
+// disk would make the hundreds of installs of these tests take minutes without testing more.
+struct SceneDir {
+  std::u16string path;
+  SceneDir() {
+    static int counter = 0;
+    fs::path root = fs::temp_directory_path();
+#ifndef _WIN32
+    if (fs::is_directory("/dev/shm")) root = "/dev/shm";
+#endif
+    for (int attempt = 0;; ++attempt) {
+      fs::path candidate = root / ("vanro-scene-" + std::to_string(std::random_device()()) + "-" +
+                                   std::to_string(counter++));
+      if (fs::create_directory(candidate)) {
+        path = candidate.u16string();
+        return;
+      }
+      if (attempt > 100) throw std::runtime_error("cannot make a scene folder");
+    }
+  }
+  ~SceneDir() {
+    std::error_code ignored;
+    fs::remove_all(fs::path(path), ignored);
+  }
+  SceneDir(const SceneDir&) = delete;
+  SceneDir& operator=(const SceneDir&) = delete;
+  std::u16string file(std::u16string_view relative) const { return path + u"/" + std::u16string(relative); }
+};
+
+struct Scene {
+  SceneDir temp;
+  std::u16string game, package;
+  Snapshot pristine_game;
+
+  Scene() {
+    const DemoPaths& demo = small_demo();
+    game = temp.file(u"game");
+    package = temp.file(u"package");
+    copy_tree(demo.game, game);
+    copy_tree(demo.package, package);
+    pristine_game = snapshot(game);
+    installer_dir = package;
+    selected_hotkey = u"X";
+    reported_file.clear();
+  }
+
+  std::u16string in_game(std::u16string_view relative) const { return game + u"/" + std::u16string(relative); }
+  std::u16string in_patch(std::u16string_view relative) const {
+    return package + u"/patch/" + std::u16string(relative);
+  }
+  // What changed in the game folder since the scene was made.
+  std::string game_changes() const { return differences(pristine_game, snapshot(game)); }
+};
+
+}  // namespace install_scene
