@@ -7,19 +7,11 @@
 
 #include "common/file_io.h"
 #include "common/path_safety.h"
+#include "tests/support/message.h"
 #include "common/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-std::string message_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
 
 std::string contents(const std::u16string& path) { return read_whole_file(path, 1 << 20); }
 

@@ -6,6 +6,7 @@
 
 #include "common/file_io.h"
 #include "common/path_safety.h"
+#include "tests/support/message.h"
 #include "common/text.h"
 #include "tests/support/temp_dir.h"
 
@@ -13,15 +14,6 @@ namespace {
 
 void link_to(const std::u16string& target, const std::u16string& link) {
   ASSERT_EQ(::symlink(wide_to_utf8(target).c_str(), wide_to_utf8(link).c_str()), 0);
-}
-
-std::string message_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
 }
 
 constexpr char REFUSED[] = "目录含符号链接或重解析点，操作已停止。";

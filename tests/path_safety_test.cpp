@@ -5,20 +5,12 @@
 
 #include "common/path.h"
 #include "common/path_safety.h"
+#include "tests/support/message.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-std::string message_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
 
 // Valid elements of `length` bytes in all, joined by '/'.
 std::string path_of_length(std::size_t length) {

@@ -8,17 +8,9 @@
 #include "common/file_io.h"
 #include "common/path.h"
 #include "common/path_safety.h"
+#include "tests/support/message.h"
 
 namespace {
-
-std::string message_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "";
-}
 
 std::u16string links() { return u"C:\\vanro-test-links"; }
 
