@@ -15,6 +15,7 @@
 
 #include "common/launch_copy.h"
 #include "common/path.h"
+#include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/text.h"
 #include "tests/support/save_table_writer.h"
@@ -446,8 +447,9 @@ TEST(LauncherRefusal, OutsideAGameDirectoryInBothModes) {
 }
 
 // A directory link, made where the platform can make one. Under Wine a Linux symbolic link to a
-// directory is what shows as a reparse point, and a Windows program cannot make one: the build
-// prepares such a game directory beforehand (VANRO_LINKED_GAME_DIR).
+// directory is what shows as a reparse point, and a Windows program cannot make one: a ctest
+// fixture prepares such a game directory beforehand (VANRO_LINKED_GAME_DIR, on drive C: because
+// Wine shows Z:\ itself as a reparse point).
 bool link_directory(const fs::path& target, const fs::path& link) {
   std::error_code error;
   fs::create_directory_symlink(target, link, error);
@@ -467,8 +469,10 @@ TEST(LauncherRefusal, LinkedVanroWithTheLaunchCopyMissingIsRefusedBeforeZdhExeIs
 #endif
     std::optional<uint32_t> attributes = platform::file_attributes(join_path(game_dir, u"_vanro"));
     if (!prepared || !attributes || !(*attributes & platform::ATTRIBUTE_REPARSE_POINT))
-      GTEST_SKIP() << "no directory link can be made here";
+      GTEST_SKIP() << "no directory link can be made here (under Wine ctest's fixture makes one)";
   }
+  // The refusal must come from _vanro alone, not from a link further up.
+  ASSERT_FALSE(crosses_reparse_point(game_dir));
   // Too short for the byte fixes: had it been read, the failure would be the index error.
   fs::path zdh = fs::path(join_path(game_dir, u"ZDH.EXE"));
   write_test_file(zdh.u16string(), "MZ");
