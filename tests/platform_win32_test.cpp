@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -348,14 +347,11 @@ TEST(PlatformWin32Process, OtherProcessImagesListsARunningChild) {
   const std::u16string hold = dir.file(u"hold");
   ASSERT_TRUE(platform::copy_file_new(*self, child));
   write_test_file(hold, "");
-  const auto lowered = [](std::vector<std::u16string> images) {
-    for (auto& image : images) image = platform::lower_case(image);
-    return images;
-  };
   const std::u16string wanted = platform::lower_case(child);
   auto listed = [&] {
-    auto images = lowered(platform::other_process_images());
-    return std::find(images.begin(), images.end(), wanted) != images.end();
+    for (const std::u16string& image : platform::other_process_images())
+      if (platform::lower_case(image) == wanted) return true;
+    return false;
   };
   EXPECT_FALSE(listed());
 
