@@ -11,7 +11,10 @@
 #    keeps failing window creation after DISPLAY is set;
 #  - starts a persistent wineserver and primes it with a registry write that maps the dialog font
 #    "Microsoft YaHei UI" to WenQuanYi Micro Hei (Wine has no font of that name; without the mapping
-#    the Chinese texts are drawn as boxes);
+#    the Chinese texts are drawn as boxes), and links the same font behind Tahoma, in which Wine
+#    draws window captions;
+#  - tells Wine not to hand its windows to a window manager: there is none under Xvfb, and Wine
+#    would wait two seconds for one each time a window with a caption is hidden or closed;
 #  - runs the command, then stops the wineserver and Xvfb again and returns the command's exit code.
 #
 # WINEPREFIX defaults to Wine's own default (~/.wine); WINEDEBUG defaults to -all.
@@ -54,6 +57,9 @@ export DISPLAY=":$display"
 "$WINESERVER" -p
 "$WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Microsoft YaHei UI' /t REG_SZ \
   /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+"$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+  /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 
 status=0
 "$@" || status=$?
