@@ -18,18 +18,13 @@
 #include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "tests/support/demo.h"
+#include "tests/support/process.h"
 #include "tests/support/save_table_writer.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
 #endif
 
 namespace fs = std::filesystem;
@@ -37,79 +32,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// ---- Running a program ------------------------------------------------------------------------
-
-struct RunResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-using Environment = std::vector<std::pair<std::string, std::string>>;
+// ---- Running the launcher -----------------------------------------------------------------------
 
 std::string read_bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+const std::string LINE_END = as_stream_text("\n");
+
 #ifdef _WIN32
-inline constexpr char LINE_END[] = "\r\n";
-
-const wchar_t* wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-HANDLE inheritable_output(const fs::path& path) {
-  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// The program with its standard output and error in files, its exit code, and a deadline after
-// which it is ended and the test fails: a launcher that waited for the game would hit it.
-RunResult run_program(const std::u16string& program, const std::vector<std::u16string>& arguments,
-                      const Environment& environment = {}) {
-  TempDir capture;
-  fs::path out_path = fs::path(capture.path) / "out", err_path = fs::path(capture.path) / "err";
-  std::u16string command_line = u"\"" + program + u"\"";
-  for (const std::u16string& argument : arguments) command_line += u" \"" + argument + u"\"";
-  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
-  writable.push_back(L'\0');
-
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = inheritable_output(out_path);
-  startup.hStdError = inheritable_output(err_path);
-  for (const auto& [name, value] : environment)
-    SetEnvironmentVariableW(wide(utf8_to_wide(name)), wide(utf8_to_wide(value)));
-  PROCESS_INFORMATION started{};
-  BOOL created = CreateProcessW(wide(program), writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &started);
-  for (const auto& [name, value] : environment) SetEnvironmentVariableW(wide(utf8_to_wide(name)), nullptr);
-  CloseHandle(startup.hStdOutput);
-  CloseHandle(startup.hStdError);
-  RunResult result;
-  if (!created) {
-    ADD_FAILURE() << "cannot start the program, error " << GetLastError();
-    return result;
-  }
-  CloseHandle(started.hThread);
-  if (WaitForSingleObject(started.hProcess, 30000) != WAIT_OBJECT_0) {
-    TerminateProcess(started.hProcess, 99);
-    WaitForSingleObject(started.hProcess, 5000);
-    ADD_FAILURE() << "the program did not end within 30 s";
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(started.hProcess, &code);
-  CloseHandle(started.hProcess);
-  result.exit_code = static_cast<int>(code);
-  result.out = read_bytes(out_path);
-  result.err = read_bytes(err_path);
-  return result;
-}
-
-// A message box blocks until someone closes it. Runs without --quiet are safe only where no box
-// can appear: natively, and under Wine without a display (MessageBoxW then returns at once).
 bool under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -129,75 +61,9 @@ void prefer_the_games_own_winmm() {
   RegSetValueExW(key, L"winmm", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
   RegCloseKey(key);
 }
-
-bool boxes_return_at_once() {
-  return under_wine() && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0;
-}
 #else
-inline constexpr char LINE_END[] = "\n";
-
-RunResult run_program(const std::u16string& program, const std::vector<std::u16string>& arguments,
-                      const Environment& environment = {}) {
-  TempDir capture;
-  std::string out_path = fs::path(capture.path) / "out", err_path = fs::path(capture.path) / "err";
-  std::vector<std::string> argument_texts{wide_to_utf8(program)};
-  for (const std::u16string& argument : arguments) argument_texts.push_back(wide_to_utf8(argument));
-  std::vector<char*> argv;
-  for (std::string& text : argument_texts) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> environment_texts;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment_texts.emplace_back(*entry);
-  for (const auto& [name, value] : environment) environment_texts.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& text : environment_texts) envp.push_back(text.data());
-  envp.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  RunResult result;
-  if (error != 0) {
-    ADD_FAILURE() << "cannot start the program, error " << error;
-    return result;
-  }
-  int status = 0;
-  auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "the program did not end within 30 s";
-      break;
-    }
-    std::this_thread::sleep_for(5ms);
-  }
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = read_bytes(out_path);
-  result.err = read_bytes(err_path);
-  return result;
-}
-
-bool boxes_return_at_once() { return true; }
 void prefer_the_games_own_winmm() {}
 #endif
-
-// The text as it reaches a text-mode stream: each "\n" as the platform's line end.
-std::string as_stream_text(std::string_view text) {
-  std::string result;
-  for (char c : text) {
-    if (c == '\n')
-      result += LINE_END;
-    else
-      result.push_back(c);
-  }
-  return result;
-}
-
-std::string reported(std::string_view message) { return as_stream_text(std::string(message) + "\n"); }
 
 // ---- Game directories -------------------------------------------------------------------------
 
@@ -514,7 +380,7 @@ TEST(LauncherRefusal, AStartThatFailsNamesTheWindowsError) {
   EXPECT_GT(digits, prefix.size());
   EXPECT_NE(run.err[prefix.size()], '0');
   EXPECT_EQ(run.err.substr(digits, 3), "：");
-  EXPECT_EQ(run.err.substr(run.err.size() - std::string(LINE_END).size()), LINE_END);
+  EXPECT_EQ(run.err.substr(run.err.size() - LINE_END.size()), LINE_END);
 }
 
 // A failure of the file system carries its own text, which names the path; the report of it works
@@ -528,8 +394,8 @@ TEST(LauncherRefusal, AFileSystemErrorIsReportedWithItsOwnText) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("create_directories"), std::string::npos) << run.err;
-  ASSERT_GE(run.err.size(), std::string(LINE_END).size());
-  EXPECT_EQ(run.err.substr(run.err.size() - std::string(LINE_END).size()), LINE_END);
+  ASSERT_GE(run.err.size(), LINE_END.size());
+  EXPECT_EQ(run.err.substr(run.err.size() - LINE_END.size()), LINE_END);
   EXPECT_FALSE(fs::exists(game.fs_file(u"standin-game.log")));
 }
 
@@ -632,6 +498,50 @@ TEST(LauncherStart, ALauncherKilledDuringTheRebuildNeverLeavesAFalseLaunchCopy) 
     wait_until_game_ended(game);
     ASSERT_LT(nth, 20);
   }
+}
+
+// ---- With the installer ---------------------------------------------------------------------------
+
+// The whole road: the demo installed over the stand-in game, the launch copy deleted, the launcher
+// rebuilds it byte for byte as the install recorded it (so the installer's verify passes) and
+// starts it.
+TEST(LauncherWithInstaller, ARebuiltLaunchCopyIsTheOneTheInstallRecorded) {
+  const DemoPaths& demo = small_demo();
+  GameDir game;
+  game.root = game.dir.file(u"game");
+  copy_tree(demo.game, game.root);
+  // The user's own game: the package never carries it, so any ZDH.EXE long enough will do.
+  fs::remove(game.fs_file(u"ZDH.EXE"));
+  write_test_file(game.file(u"ZDH.EXE"), standin_zdh_exe());
+  std::u16string installer = join_path(demo.package, u"VANROInstaller.exe");
+
+  RunResult install = run_program(installer, {u"--install", u"--quiet", u"--hotkey", u"Q", game.root});
+  ASSERT_EQ(install.exit_code, 0) << install.err;
+  game.launcher = game.file(u"VANROLauncher.exe");
+  // Windows runs any file; the Linux stand-in needs the mode bit, which the package's copy lacks.
+  fs::permissions(fs::path(game.launcher), fs::perms::owner_exec, fs::perm_options::add);
+  std::string installed = read_bytes(game.fs_file(u"_vanro/runtime/VANROGame.exe"));
+  EXPECT_EQ(installed, build_launch_copy(game.file(u"ZDH.EXE")));
+
+  RunResult check = run_launcher(game, {u"--check", u"--quiet"});
+  EXPECT_EQ(check.exit_code, 0);
+  EXPECT_EQ(check.out, status_line(true, true));
+
+  fs::remove(game.fs_file(u"_vanro/runtime/VANROGame.exe"));
+  RunResult launch = run_launcher(game, {u"--quiet"});
+  ASSERT_EQ(launch.exit_code, 0) << launch.err;
+  EXPECT_EQ(launch.err, reported(REBUILT));
+  Record record = wait_for_record(game);
+  EXPECT_EQ(record["command_line"], quoted_launch_copy(game));
+  EXPECT_EQ(record["current_directory"], wide_to_utf8(game.root));
+  EXPECT_EQ(record["winmm_beside_image"], "yes");
+  EXPECT_EQ(record["launch_fixes"], "yes");
+  EXPECT_EQ(read_bytes(game.fs_file(u"_vanro/runtime/VANROGame.exe")), installed);
+
+  RunResult verify = run_program(installer, {u"--verify", u"--quiet", game.root});
+  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.out, as_stream_text("OK\n"));
+  wait_until_game_ended(game);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 // The record is written under a temporary name and renamed when complete, after the runtime has
 // run, so whoever sees the file may read it whole and find the runtime's line already written.
 // A test that must see the launcher end before the game does puts standin-game.hold into the
-// game directory: the game then stays until that file is gone (at most a minute) after recording.
+// game directory: the game then stays until that file is gone (at most two minutes) after recording.
 //
 // The program is meant to be padded (an overlay of zero bytes after the image) to beyond the
 // largest offset of the byte-fix table before it is used as ZDH.EXE; the fixes then fall into the
@@ -46,7 +46,7 @@ std::string current_directory() {
 }
 
 void hold_while_asked() {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   std::error_code error;
   while (std::filesystem::exists("standin-game.hold", error) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
