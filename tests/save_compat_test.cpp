@@ -25,22 +25,55 @@ const std::string REPARSE = "目录含符号链接或重解析点，操作已停
 const std::u16string TABLE_SUBJECT = u"_vanro\\save-offsets.bin";
 const std::string MES = "_vanro/patch/AdvData/MES/";
 
+void remove_path(const std::u16string& path) { fs::remove_all(fs::path(path)); }
+
+struct Translation {
+  std::size_t index;  // of the table record it translates
+  std::string file_name;
+  std::string content;
+};
+
+const std::vector<Translation> TRANSLATIONS = {
+    {3, "s003.mes", "translated s003"},
+    {100, "S100.MES", "translated s100"},  // matched to "s100" whatever the case
+    {250, "s250.Mes", ""},
+};
+
 // A game directory with every script of the table, and a package root with the table and some
-// translated scripts, agreeing everywhere until a test breaks one thing.
+// translated scripts, agreeing everywhere until a test breaks one thing. The game directory is
+// written once; reset() puts back what a case broke.
 struct Fixture {
   TempDir temp;
   std::u16string game_dir = temp.file(u"game");
   std::u16string package_root = temp.file(u"package");
-  std::vector<SaveCompatScript> scripts = minimal_save_scripts();
-  std::vector<ManifestRecord> files{{"_vanro/hook.ini", "-", std::string(64, 'a')},
-                                    {"_vanro/patch/AdvData/GRP/SYSTEM/x.png", "-", std::string(64, 'b')}};
+  std::vector<SaveCompatScript> scripts;
+  std::vector<ManifestRecord> files;
+  std::vector<std::string> damaged_game_scripts;
 
   Fixture() {
-    translate(3, "s003.mes", "translated s003");
-    translate(100, "S100.MES", "translated s100");  // matched to "s100" whatever the case
-    translate(250, "s250.Mes", "");
+    for (const SaveCompatScript& script : minimal_save_scripts()) {
+      write_test_file(game_script(script.name), "game script");
+    }
+    reset();
+  }
+
+  void reset() {
+    scripts = minimal_save_scripts();
+    files = {{"_vanro/hook.ini", "-", std::string(64, 'a')},
+             {"_vanro/patch/AdvData/GRP/SYSTEM/x.png", "-", std::string(64, 'b')}};
+    remove_path(package_root);
+    for (const Translation& t : TRANSLATIONS) translate(t.index, t.file_name, t.content);
     write_table();
-    for (const SaveCompatScript& script : scripts) write_test_file(game_script(script.name), "game script");
+    for (const std::string& name : damaged_game_scripts) {
+      remove_path(game_script(name));
+      write_test_file(game_script(name), "game script");
+    }
+    damaged_game_scripts.clear();
+  }
+
+  void remove_game_script(const std::string& name) {
+    damaged_game_scripts.push_back(name);
+    remove_path(game_script(name));
   }
 
   // The patch brings a translation of table record `index` under the given file name.
@@ -80,8 +113,6 @@ struct Fixture {
   }
 };
 
-void remove_path(const std::u16string& path) { fs::remove_all(fs::path(path)); }
-
 struct Case {
   const char* name;
   std::function<void(Fixture&)> change;
@@ -104,22 +135,22 @@ TEST(CheckSaveCompat, MessagesAndTheirSubjects) {
        [](Fixture& f) { std::erase_if(f.files, [](const ManifestRecord& r) { return r.path.starts_with(MES); }); },
        "", last_game_script},
       {"empty list", [](Fixture& f) { f.files.clear(); }, "", last_game_script},
-      {"untranslated game script missing", [](Fixture& f) { remove_path(f.game_script("s005")); }, GAME_MISSING, game("s005")},
-      {"translated game script missing", [](Fixture& f) { remove_path(f.game_script("s003")); }, GAME_MISSING, game("s003")},
-      {"last game script missing", [](Fixture& f) { remove_path(f.game_script("s510")); }, GAME_MISSING, game("s510")},
+      {"untranslated game script missing", [](Fixture& f) { f.remove_game_script("s005"); }, GAME_MISSING, game("s005")},
+      {"translated game script missing", [](Fixture& f) { f.remove_game_script("s003"); }, GAME_MISSING, game("s003")},
+      {"last game script missing", [](Fixture& f) { f.remove_game_script("s510"); }, GAME_MISSING, game("s510")},
       {"directory with a script's name",
-       [](Fixture& f) { remove_path(f.game_script("s005")); make_test_dir(f.game_script("s005")); },
+       [](Fixture& f) { f.remove_game_script("s005"); make_test_dir(f.game_script("s005")); },
        GAME_MISSING, game("s005")},
       {"first failing record in byte order is reported",
-       [](Fixture& f) { remove_path(f.game_script("s007")); remove_path(f.game_script("s002")); },
+       [](Fixture& f) { f.remove_game_script("s007"); f.remove_game_script("s002"); },
        GAME_MISSING, game("s002")},
       {"game script missing before a broken translation",
-       [&](Fixture& f) { remove_path(f.game_script("s003")); f.record_of("s003.mes").sha256 = wrong; },
+       [&](Fixture& f) { f.remove_game_script("s003"); f.record_of("s003.mes").sha256 = wrong; },
        GAME_MISSING, game("s003")},
       {"game script missing before the mapping check",
        [](Fixture& f) {
          f.files.push_back({MES + "zzz.mes", "-", std::string(64, 'c')});
-         remove_path(f.game_script("s400"));
+         f.remove_game_script("s400");
        },
        GAME_MISSING, game("s400")},
       {"list digest differs, translated file missing",
@@ -185,9 +216,10 @@ TEST(CheckSaveCompat, MessagesAndTheirSubjects) {
        },
        "Wrong save compatibility table identity", table},
   };
+  Fixture f;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Fixture f;
+    f.reset();
     c.change(f);
     EXPECT_EQ(f.check(), c.expected);
     EXPECT_EQ(wide_to_utf8(reported_file), wide_to_utf8(c.subject(f)));
