@@ -513,7 +513,11 @@ TEST(LauncherWithInstaller, ARebuiltLaunchCopyIsTheOneTheInstallRecorded) {
   // The user's own game: the package never carries it, so any ZDH.EXE long enough will do.
   fs::remove(game.fs_file(u"ZDH.EXE"));
   write_test_file(game.file(u"ZDH.EXE"), standin_zdh_exe());
-  std::u16string installer = join_path(demo.package, u"VANROInstaller.exe");
+  // Both copied into the temporary folder: under Wine the demo lies on Z:, whose root Wine shows as
+  // a reparse point, which the installer refuses above the package and the game alike.
+  std::u16string package = game.dir.file(u"package");
+  copy_tree(demo.package, package);
+  std::u16string installer = join_path(package, u"VANROInstaller.exe");
 
   RunResult install = run_program(installer, {u"--install", u"--quiet", u"--hotkey", u"Q", game.root});
   ASSERT_EQ(install.exit_code, 0) << install.err;
