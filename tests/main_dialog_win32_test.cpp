@@ -644,6 +644,26 @@ TEST_F(MainDialog, DecliningTheConfirmationChangesNothing) {
   CreateDirectoryW(wide(folder.path), nullptr);
 }
 
+// Closing while the confirmation is up must not end the dialog under the operation that Yes then
+// starts: the program would report an install that completed as cancelled (exit code 3).
+TEST_F(MainDialog, ACloseRequestDuringTheConfirmationIsIgnored) {
+  TempDir folder;  // no game in it: the uninstall fails on its directory check
+  Driver run;
+  run.steps = {
+      act([] { click(1006); }),
+      act([] {
+        EXPECT_TRUE(IsWindowVisible(driver->dialog));
+        EXPECT_EQ(item_text(1004), FAILED_STATUS);
+        click(IDCANCEL);
+      }),
+  };
+  run.answers = {
+      expect_box([](SeenBox&) { PostMessageW(driver->dialog, WM_CLOSE, 0, 0); }, IDYES),
+      expect_box([](SeenBox& box) { EXPECT_EQ(box.caption, u"Lirra 补丁操作未完成"); }, IDOK),
+  };
+  EXPECT_EQ(run_driven(run, folder.path), 3);
+}
+
 // A failing operation: the dialog is locked while its error box is up, ignores close requests and
 // its buttons then, and is usable again afterwards; with no success the dialog ends with 3.
 TEST_F(MainDialog, AFailedOperationLocksTheDialogUntilItsErrorBoxIsAnswered) {

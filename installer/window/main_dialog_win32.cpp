@@ -226,10 +226,15 @@ void run_operation(HWND dialog, DialogState& state, int button) {
     std::u16string hotkey = hotkey_text(state.key_code);
     if (!parse_hotkey_letter(hotkey)) throw PatchError("请选择有效的原文热键。");
     selected_hotkey = hotkey;
-    // Declining leaves the dialog exactly as it was, status line included.
-    if (button != VERIFY_BUTTON_ID && !confirmed(dialog, button, game_dir)) return;
-
+    // Busy already while the question is up: a close request honoured then would end the dialog
+    // under the operation that a Yes starts, and the program would exit as cancelled after it
+    // completed. Declining leaves the dialog exactly as it was, status line included.
     state.busy = true;
+    if (button != VERIFY_BUTTON_ID && !confirmed(dialog, button, game_dir)) {
+      state.busy = false;
+      return;
+    }
+
     set_controls_enabled(dialog, false);
     set_status(dialog, progress_text(button));
     // The operation blocks this thread and nothing is painted until it ends: show the progress now.
