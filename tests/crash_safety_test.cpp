@@ -1,0 +1,232 @@
+// Crash safety, proven by walking: for every mutating platform call of a whole install and of a
+// whole uninstall of the small demo, the real installer program is run with that call made to fail
+// (VANRO_FAULT=fail:N) or with the process ended abruptly there (crash:N). After each run the game's
+// own files must be byte-identical, no file the user changed may be gone, nothing outside the game
+// directory may have changed, and the directory must recover: an uninstall, repeated as often as it
+// asks, completes, and then a new install succeeds.
+//
+// Natively every point is walked (VANRO_FAULT_STRIDE=K walks every K-th for a quick look). Under
+// Wine each run costs a Windows process start, so there every 25th point is walked by default.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "common/platform.h"
+#include "installer/install_state.h"
+#include "installer/operations.h"
+#include "tests/support/install_scene.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace install_scene;
+
+#ifdef _WIN32
+constexpr uint64_t DEFAULT_STRIDE = 25;
+constexpr unsigned WORKERS = 1;  // the Windows run_program sets the environment process-wide
+#else
+constexpr uint64_t DEFAULT_STRIDE = 1;
+constexpr unsigned WORKERS = 2;
+#endif
+
+const std::string USER_FILE = "saves/slot01.dat";
+const std::string RUNTIME_LOG = "_vanro/runtime.log";
+
+uint64_t stride() {
+  const char* text = std::getenv("VANRO_FAULT_STRIDE");
+  uint64_t value = text ? std::strtoull(text, nullptr, 10) : DEFAULT_STRIDE;
+  return value == 0 ? 1 : value;
+}
+
+std::string digest_at(const fs::path& path) {
+  std::error_code error;
+  fs::file_status status = fs::symlink_status(path, error);
+  if (error || !fs::exists(status)) return "";
+  if (fs::is_directory(status)) return "dir";
+  if (!fs::is_regular_file(status)) return "other";
+  return sha256_hex(read_bytes(path.u16string()));
+}
+
+// A file the user owns must stay where it is or have a kept copy in some record directory's
+// user-edits/ folder.
+bool kept_somewhere(const fs::path& game, const std::string& path, const std::string& digest) {
+  if (digest_at(game / path) == digest) return true;
+  for (const auto& record : fs::directory_iterator(game)) {
+    fs::path kept = record.path() / "user-edits";
+    if (record.path().filename().string().rfind("VANRO_backup_", 0) != 0 || !fs::is_directory(kept)) continue;
+    for (const auto& copy : fs::directory_iterator(kept))
+      if (digest_at(copy.path()) == digest) return true;
+  }
+  return false;
+}
+
+enum class Walk { install, uninstall };
+
+struct Outcome {
+  uint64_t covered = 0, recovered = 0;
+  std::string failures;
+};
+
+// One worker's folder: a package of its own and the game directory the runs work on.
+struct Bench {
+  SceneDir dir;
+  std::u16string package = dir.file(u"package"), game = dir.file(u"game");
+  std::u16string installer = package + u"/VANROInstaller.exe";
+  Snapshot package_pristine;
+
+  Bench() {
+    copy_tree(small_demo().package, package);
+    package_pristine = snapshot(package);
+  }
+  RunResult run(const std::vector<std::u16string>& arguments, const Environment& environment = {}) const {
+    std::vector<std::u16string> all = arguments;
+    all.push_back(game);
+    return run_program(installer, all, environment);
+  }
+  // The start's files are linked, not copied: no run changes a file in place, and the start's
+  // digests are checked again at the end of the walk.
+  void reset_to(const std::u16string& start) const {
+    fs::remove_all(fs::path(game));
+    fs::copy(fs::path(start), fs::path(game), fs::copy_options::recursive | fs::copy_options::create_hard_links);
+  }
+};
+
+// Everything that must hold after any run, finished or not. Empty when all holds. The package,
+// the only other thing in the worker's folder, is compared once at the end of the walk: nothing
+// ever restores it, so a change made by any run would still show there.
+std::string check_invariants(const Bench& bench, const Snapshot& game_files, const Snapshot& user_files) {
+  std::string problems;
+  const fs::path game(bench.game);
+  for (const auto& [path, value] : game_files)
+    if (digest_at(game / path) != value) problems += "  game file changed or gone: " + path + "\n";
+  for (const auto& [path, digest] : user_files)
+    if (!kept_somewhere(game, path, digest)) problems += "  user's file lost: " + path + "\n";
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fs::path(bench.dir.path))) ++entries;
+  if (entries != 2) problems += "  something new beside the game directory\n";
+  return problems;
+}
+
+// Uninstall as often as it asks (a bounded number of times), then a new install must succeed.
+// Empty when the directory recovered; otherwise what was left.
+std::string recover(const Bench& bench) {
+  const fs::path state(bench.game + u"/" + INSTALL_STATE_NAME);
+  std::string last_error;
+  for (int attempt = 0; attempt < 4 && fs::exists(state); ++attempt) last_error = bench.run({u"--uninstall", u"--quiet"}).err;
+  if (fs::exists(state)) return "  uninstall does not complete: " + last_error;
+  RunResult install = bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"});
+  if (install.exit_code != 0) return "  a new install fails: " + install.err;
+  return "";
+}
+
+Outcome walk(Walk kind, platform::testing::FaultMode mode, const std::u16string& start, uint64_t calls,
+             const Snapshot& game_files, const Snapshot& user_files) {
+  const std::string mode_text = mode == platform::testing::FaultMode::crash ? "crash:" : "fail:";
+  const uint64_t step = stride();
+  std::atomic<uint64_t> next{1};
+  std::mutex lock;
+  Outcome outcome;
+  const Snapshot start_before = snapshot(start);
+  auto work = [&] {
+    Bench bench;
+    for (uint64_t n = next.fetch_add(step); n <= calls; n = next.fetch_add(step)) {
+      bench.reset_to(start);
+      const Environment fault{{"VANRO_FAULT", mode_text + std::to_string(n)}};
+      RunResult faulted = kind == Walk::install ? bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"}, fault)
+                                                : bench.run({u"--uninstall", u"--quiet"}, fault);
+      std::string problems = check_invariants(bench, game_files, user_files);
+      std::string recovery = problems.empty() ? recover(bench) : "";
+      if (problems.empty() && recovery.empty()) problems = check_invariants(bench, game_files, user_files);
+      std::lock_guard<std::mutex> guard(lock);
+      ++outcome.covered;
+      if (problems.empty() && recovery.empty()) ++outcome.recovered;
+      else
+        outcome.failures += mode_text + std::to_string(n) + " (exit " + std::to_string(faulted.exit_code) +
+                            ", " + faulted.err + "):\n" + problems + recovery;
+    }
+    std::string outside = differences(bench.package_pristine, snapshot(bench.package));
+    std::lock_guard<std::mutex> guard(lock);
+    if (!outside.empty()) outcome.failures += "the package changed:\n" + outside;
+  };
+  std::vector<std::thread> workers;
+  for (unsigned i = 0; i < WORKERS; ++i) workers.emplace_back(work);
+  for (std::thread& worker : workers) worker.join();
+  std::string start_changed = differences(start_before, snapshot(start));
+  if (!start_changed.empty()) outcome.failures += "a run changed a linked file:\n" + start_changed;
+  return outcome;
+}
+
+// The starting points of the two walks, and the number of mutating calls of each whole operation,
+// counted in this process with the same code the installer program runs.
+struct Starts {
+  SceneDir dir;
+  std::u16string fresh = dir.file(u"fresh"), installed = dir.file(u"installed");
+  uint64_t install_calls = 0, uninstall_calls = 0;
+  Snapshot game_files, user_files;
+
+  Starts() {
+    Scene scene;
+    write_test_file(scene.in_game(utf8_to_wide(USER_FILE)), "the user's own save");
+    game_files = snapshot(scene.game);
+    copy_tree(scene.game, fresh);
+
+    selected_hotkey = u"Q";
+    platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+    install_patch(scene.game);
+    install_calls = platform::testing::mutating_calls();
+    selected_hotkey = u"X";
+    write_test_file(scene.in_game(utf8_to_wide(RUNTIME_LOG)), "written by the runtime while the game ran");
+    copy_tree(scene.game, installed);
+
+    Snapshot now = snapshot(scene.game);
+    user_files = {{USER_FILE, now[USER_FILE]}, {RUNTIME_LOG, now[RUNTIME_LOG]}, {"_vanro/hook.ini", now["_vanro/hook.ini"]}};
+    platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+    uninstall_patch(scene.game, false);
+    uninstall_calls = platform::testing::mutating_calls();
+  }
+};
+
+const Starts& starts() {
+  static Starts value;
+  return value;
+}
+
+void report(const char* what, const Outcome& outcome) {
+  std::printf("%s: %llu fault points covered, %llu recovered\n", what,
+              static_cast<unsigned long long>(outcome.covered), static_cast<unsigned long long>(outcome.recovered));
+  EXPECT_EQ(outcome.covered, outcome.recovered) << outcome.failures;
+  EXPECT_EQ(outcome.failures, "");
+}
+
+// Points past the last call fail nothing: the walk goes two beyond it, and those runs complete.
+TEST(CrashSafety, InstallWithAFailureAtEveryMutatingCall) {
+  const Starts& s = starts();
+  ASSERT_GT(s.install_calls, 1030u);
+  report("install, fail", walk(Walk::install, platform::testing::FaultMode::fail, s.fresh, s.install_calls + 2,
+                               s.game_files, {{USER_FILE, s.game_files.at(USER_FILE)}}));
+}
+
+TEST(CrashSafety, InstallEndedAbruptlyAtEveryMutatingCall) {
+  const Starts& s = starts();
+  report("install, crash", walk(Walk::install, platform::testing::FaultMode::crash, s.fresh, s.install_calls + 2,
+                                s.game_files, {{USER_FILE, s.game_files.at(USER_FILE)}}));
+}
+
+TEST(CrashSafety, UninstallWithAFailureAtEveryMutatingCall) {
+  const Starts& s = starts();
+  ASSERT_GT(s.uninstall_calls, 515u);
+  report("uninstall, fail", walk(Walk::uninstall, platform::testing::FaultMode::fail, s.installed,
+                                 s.uninstall_calls + 2, s.game_files, s.user_files));
+}
+
+TEST(CrashSafety, UninstallEndedAbruptlyAtEveryMutatingCall) {
+  const Starts& s = starts();
+  report("uninstall, crash", walk(Walk::uninstall, platform::testing::FaultMode::crash, s.installed,
+                                  s.uninstall_calls + 2, s.game_files, s.user_files));
+}
+
+}  // namespace
