@@ -154,4 +154,24 @@ TEST_F(FreshlySignedListTest, EveryChangedByteBreaksTheSignature) {
   }
 }
 
+// A signed pair that is reached through a link is refused before it is read, even though its
+// signature would hold.
+TEST_F(FreshlySignedListTest, LinkedFilesAndFolders) {
+  namespace fs = std::filesystem;
+  const std::string list = list_text(make_records(CORE_RECORD_COUNT));
+  ASSERT_EQ(verify(list, key.get()), "");
+  const fs::path base(temp.path);
+  const char* const LINKED = "补丁签名路径缺失或包含重解析点。";
+
+  fs::rename(base / "_vanro" / "core-files.sig", base / "real.sig");
+  fs::create_symlink(base / "real.sig", base / "_vanro" / "core-files.sig");
+  EXPECT_EQ(error_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked signature";
+
+  fs::remove(base / "_vanro" / "core-files.sig");
+  fs::rename(base / "real.sig", base / "_vanro" / "core-files.sig");
+  fs::rename(base / "_vanro", base / "real");
+  fs::create_directory_symlink(base / "real", base / "_vanro");
+  EXPECT_EQ(error_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked _vanro";
+}
+
 }  // namespace
