@@ -187,7 +187,7 @@ void abandon_run() {
 void CALLBACK tick(HWND, UINT, UINT_PTR, DWORD) {
   if (!driver || driver->in_tick) return;
   driver->in_tick = true;
-  if (++driver->ticks > 3000) {
+  if (++driver->ticks > 12000) {
     abandon_run();
   } else if (!driver->waiting.empty()) {
     answer_waiting_box();
@@ -317,7 +317,7 @@ bool take_screenshot(Screenshot& shot) {
     return false;
   }
   if (exists(done)) return true;
-  if (GetTickCount() - shot.started > 20000) {
+  if (GetTickCount() - shot.started > 60000) {
     ADD_FAILURE() << "no screenshot " << file;
     return true;
   }
@@ -582,6 +582,7 @@ TEST_F(MainDialog, InstallWithAnEmptyDirectoryBoxAsksForTheDirectory) {
     EXPECT_EQ(box.owner, driver->dialog);
     EXPECT_FALSE(box.yes_no);
     EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_FALSE(box.dialog_locked) << "refused before anything runs: nothing is disabled";
     EXPECT_EQ(item_text(1004), FAILED_STATUS);
   };
   run.steps = {
