@@ -20,6 +20,8 @@ struct NamedBlockFunction {
   BlockFunction run;
 };
 
+void PrintTo(const NamedBlockFunction& function, std::ostream* out) { *out << function.name; }
+
 const NamedBlockFunction PORTABLE{"portable", sha256_blocks::portable};
 const NamedBlockFunction SHA_EXTENSIONS{"sha_extensions", sha256_blocks::sha_extensions};
 
