@@ -162,8 +162,8 @@ INT_PTR initialize_dialog(HWND dialog, DialogState& state) {
 // ---- Commands ---------------------------------------------------------------------------------
 
 void close_dialog(HWND dialog, const DialogState& state) {
-  // A close request that arrives while an operation's result box is up must not end the dialog
-  // under the running operation.
+  // A close request that arrives while an operation's question, result or error box is up (Close
+  // from the taskbar) must not end the dialog under the running operation.
   if (state.busy) return;
   EndDialog(dialog, state.succeeded ? 0 : 3);
 }
