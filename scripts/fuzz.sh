@@ -10,7 +10,7 @@ set -euo pipefail
 seconds=${1:-30}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build/fuzz}
-targets=(save_table_fuzz manifest_fuzz core_list_fuzz)
+targets=(save_table_fuzz manifest_fuzz core_list_fuzz install_state_fuzz)
 jobs=${FUZZ_BUILD_JOBS:-2}
 
 cd "$root"
