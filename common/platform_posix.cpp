@@ -8,6 +8,8 @@
 // - Symbolic links are the reparse points: a link at a path reports ATTRIBUTE_REPARSE_POINT.
 // - Paths may use '\' as Windows paths do; it is turned into '/' before any call, so a Linux file
 //   name that holds a backslash cannot be reached.
+// - Windows has no execute permission: any file may be started. Files made here get every permission
+//   the umask allows, so an installed launcher or a written launch copy can be run.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -262,7 +264,7 @@ bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
 std::optional<FileHandle> create_new_file(const std::u16string& path) {
   if (faults::fail_here()) return std::nullopt;
   // O_EXCL refuses any existing name, a dangling symbolic link included.
-  int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (fd < 0) return std::nullopt;
   ::flock(fd, LOCK_EX | LOCK_NB);
   return fd;
@@ -291,7 +293,7 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
     ::close(in);
     return false;
   }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (out < 0) {
     ::close(in);
     return false;
