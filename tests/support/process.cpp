@@ -49,7 +49,7 @@ constexpr char LINE_END[] = "\n";
 
 #ifdef _WIN32
 RunResult run_program(const std::u16string& program, const std::vector<std::u16string>& arguments,
-                      const Environment& environment) {
+                      const Environment& environment, const std::u16string& working_directory) {
   TempDir capture;
   fs::path out_path = fs::path(capture.path) / "out", err_path = fs::path(capture.path) / "err";
   std::u16string command_line = u"\"" + program + u"\"";
@@ -65,8 +65,8 @@ RunResult run_program(const std::u16string& program, const std::vector<std::u16s
   for (const auto& [name, value] : environment)
     SetEnvironmentVariableW(wide(utf8_to_wide(name)), wide(utf8_to_wide(value)));
   PROCESS_INFORMATION started{};
-  BOOL created = CreateProcessW(wide(program), writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &started);
+  BOOL created = CreateProcessW(wide(program), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                working_directory.empty() ? nullptr : wide(working_directory), &startup, &started);
   for (const auto& [name, value] : environment) SetEnvironmentVariableW(wide(utf8_to_wide(name)), nullptr);
   CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
@@ -105,7 +105,7 @@ std::u16string build_path(const char* path) {
 }
 #else
 RunResult run_program(const std::u16string& program, const std::vector<std::u16string>& arguments,
-                      const Environment& environment) {
+                      const Environment& environment, const std::u16string& working_directory) {
   TempDir capture;
   std::string out_path = fs::path(capture.path) / "out", err_path = fs::path(capture.path) / "err";
   std::vector<std::string> argument_texts{wide_to_utf8(program)};
@@ -124,6 +124,8 @@ RunResult run_program(const std::u16string& program, const std::vector<std::u16s
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::string directory = wide_to_utf8(working_directory);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   pid_t pid = 0;
   int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);

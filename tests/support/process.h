@@ -14,10 +14,11 @@ struct RunResult {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Runs the program with the arguments (and extra environment variables) and waits for it, at most
-// 60 s; the standard output and error go to files and come back byte for byte.
+// Runs the program with the arguments (and extra environment variables, in the given working
+// directory or the test's own) and waits for it, at most 60 s; the standard output and error go to
+// files and come back byte for byte.
 RunResult run_program(const std::u16string& program, const std::vector<std::u16string>& arguments,
-                      const Environment& environment = {});
+                      const Environment& environment = {}, const std::u16string& working_directory = {});
 
 // The text as it reaches a text-mode stream: each "\n" as the platform's line end.
 std::string as_stream_text(std::string_view text);
