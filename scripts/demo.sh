@@ -69,6 +69,10 @@ mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver -p
 "$WINE" cmd /c exit >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+# Wine prefers its own built-in winmm.dll; Windows loads the one beside the game's image. Tell Wine to
+# do the same for the launch copy.
+"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
+  /d native,builtin /f >/dev/null 2>&1
 demo=$WINEPREFIX/drive_c/vanro-demo
 rm -rf "$demo"
 say "win64: generating the demo into $demo"
