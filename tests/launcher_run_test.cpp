@@ -323,46 +323,58 @@ bool link_directory(const fs::path& target, const fs::path& link) {
   return !error && attributes && (*attributes & platform::ATTRIBUTE_REPARSE_POINT);
 }
 
-TEST(LauncherRefusal, LinkedVanroWithTheLaunchCopyMissingIsRefusedBeforeZdhExeIsRead) {
+// The prepared folder is shared by every run: what a case put into it goes again, the link stays.
+struct ClearPreparedGame {
+  explicit ClearPreparedGame(const GameDir& prepared) : game(prepared) {}
+  ClearPreparedGame(const ClearPreparedGame&) = delete;
+  ClearPreparedGame& operator=(const ClearPreparedGame&) = delete;
+  const GameDir& game;
+  ~ClearPreparedGame() {
+    wait_until_game_ended(game);
+    std::error_code ignored;
+    for (const char16_t* name : {u"ZDH.EXE", u"standin-game.log", u"AdvData"})
+      fs::remove_all(game.fs_file(name), ignored);
+    fs::remove(fs::path(game.launcher), ignored);
+    fs::remove_all(game.fs_file(u"_vanro/runtime"), ignored);
+  }
+};
+
+TEST(LauncherRefusal, LinkedVanroIsRefusedBeforeZdhExeIsReadUnlessTheLaunchCopyIsPresent) {
   TempDir elsewhere;
   GameDir game;
-  std::u16string game_dir = game.dir.path;
-  bool prepared = false;
+  std::optional<ClearPreparedGame> clear;
   if (!link_directory(fs::path(elsewhere.path), game.fs_file(u"_vanro"))) {
 #ifdef VANRO_LINKED_GAME_DIR
-    game_dir = fs::path(VANRO_LINKED_GAME_DIR).u16string();
-    prepared = true;
+    game.root = fs::path(VANRO_LINKED_GAME_DIR).u16string();
+    clear.emplace(game);
 #endif
-    std::optional<uint32_t> attributes = platform::file_attributes(join_path(game_dir, u"_vanro"));
-    if (!prepared || !attributes || !(*attributes & platform::ATTRIBUTE_REPARSE_POINT))
+    std::optional<uint32_t> attributes = platform::file_attributes(game.file(u"_vanro"));
+    if (!clear || !attributes || !(*attributes & platform::ATTRIBUTE_REPARSE_POINT))
       GTEST_SKIP() << "no directory link can be made here (under Wine ctest's fixture makes one)";
   }
   // The refusal must come from _vanro alone, not from a link further up.
-  ASSERT_FALSE(crosses_reparse_point(game_dir));
+  ASSERT_FALSE(crosses_reparse_point(game.root));
   // Too short for the byte fixes: had it been read, the failure would be the index error.
-  fs::path zdh = fs::path(join_path(game_dir, u"ZDH.EXE"));
-  write_test_file(zdh.u16string(), "MZ");
-  make_test_dir(join_path(game_dir, u"AdvData/MES"));
-  fs::path launcher = fs::path(join_path(game_dir, fs::path(VANRO_LAUNCHER_PATH).filename().u16string()));
-  fs::remove(launcher);
-  fs::copy_file(fs::path(VANRO_LAUNCHER_PATH), launcher);
+  write_test_file(game.file(u"ZDH.EXE"), "MZ");
+  make_test_dir(game.file(u"AdvData/MES"));
+  place_launcher(game);
 
-  RunResult run = run_program(launcher.u16string(), {u"--quiet"});
+  RunResult run = run_launcher(game, {u"--quiet"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, reported(REPARSE));
-  EXPECT_FALSE(fs::exists(fs::path(join_path(game_dir, u"_vanro/runtime"))));
+  EXPECT_FALSE(fs::exists(game.fs_file(u"_vanro/runtime")));
   // The status report only looks at names; it does not walk the links.
-  RunResult check = run_program(launcher.u16string(), {u"--check", u"--quiet"});
+  RunResult check = run_launcher(game, {u"--check", u"--quiet"});
   EXPECT_EQ(check.exit_code, 0);
   EXPECT_EQ(check.out, status_line(false, false));
 
-  if (prepared) {
-    std::error_code ignored;
-    fs::remove(launcher, ignored);
-    fs::remove(zdh, ignored);
-    fs::remove_all(fs::path(join_path(game_dir, u"AdvData")), ignored);
-  }
+  // A launch copy that is present is started without the check.
+  add_launch_copy(game, standin_zdh_exe());
+  RunResult start = run_launcher(game, {u"--quiet"});
+  EXPECT_EQ(start.exit_code, 0);
+  EXPECT_EQ(start.err, reported(RUNTIME_MISSING));
+  EXPECT_EQ(wait_for_record(game)["command_line"], quoted_launch_copy(game));
 }
 
 TEST(LauncherRefusal, AStartThatFailsNamesTheWindowsError) {
@@ -513,17 +525,11 @@ TEST(LauncherWithInstaller, ARebuiltLaunchCopyIsTheOneTheInstallRecorded) {
   // The user's own game: the package never carries it, so any ZDH.EXE long enough will do.
   fs::remove(game.fs_file(u"ZDH.EXE"));
   write_test_file(game.file(u"ZDH.EXE"), standin_zdh_exe());
-  // Both copied into the temporary folder: under Wine the demo lies on Z:, whose root Wine shows as
-  // a reparse point, which the installer refuses above the package and the game alike.
-  std::u16string package = game.dir.file(u"package");
-  copy_tree(demo.package, package);
-  std::u16string installer = join_path(package, u"VANROInstaller.exe");
+  std::u16string installer = join_path(demo.package, u"VANROInstaller.exe");
 
   RunResult install = run_program(installer, {u"--install", u"--quiet", u"--hotkey", u"Q", game.root});
   ASSERT_EQ(install.exit_code, 0) << install.err;
   game.launcher = game.file(u"VANROLauncher.exe");
-  // Windows runs any file; the Linux stand-in needs the mode bit, which the package's copy lacks.
-  fs::permissions(fs::path(game.launcher), fs::perms::owner_exec, fs::perm_options::add);
   std::string installed = read_bytes(game.fs_file(u"_vanro/runtime/VANROGame.exe"));
   EXPECT_EQ(installed, build_launch_copy(game.file(u"ZDH.EXE")));
 
