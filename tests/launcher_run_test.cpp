@@ -345,7 +345,7 @@ TEST(LauncherRefusal, LinkedVanroIsRefusedBeforeZdhExeIsReadUnlessTheLaunchCopyI
   std::optional<ClearPreparedGame> clear;
   if (!link_directory(fs::path(elsewhere.path), game.fs_file(u"_vanro"))) {
 #ifdef VANRO_LINKED_GAME_DIR
-    game.root = fs::path(VANRO_LINKED_GAME_DIR).u16string();
+    game.root = fs::path(VANRO_LINKED_GAME_DIR).make_preferred().u16string();
     clear.emplace(game);
 #endif
     std::optional<uint32_t> attributes = platform::file_attributes(game.file(u"_vanro"));
