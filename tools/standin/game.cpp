@@ -8,6 +8,10 @@
 //     launch_fixes=yes|no        whether its own file carries the eight byte fixes
 //     runtime=started|missing|not-loadable|no-entry
 //
+// Under Wine "no-entry" usually means that Wine loaded its own built-in winmm.dll instead of the
+// file beside the image: Wine must be told to prefer it (WINEDLLOVERRIDES=winmm=n,b in the Unix
+// environment, or the DllOverrides key of the application VANROGame.exe).
+//
 // The record is written under a temporary name and renamed when complete, after the runtime has
 // run, so whoever sees the file may read it whole and find the runtime's line already written.
 // A test that must see the launcher end before the game does puts standin-game.hold into the
