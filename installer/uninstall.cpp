@@ -15,6 +15,7 @@
 #include "installer/game_dir.h"
 #include "installer/install_state.h"
 #include "installer/operations.h"
+#include "installer/file_digest.h"
 #include "integrity/sha256.h"
 
 namespace {
@@ -47,7 +48,7 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state) 
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (!path_exists(file)) continue;
     if (!is_plain_file(file)) throw PatchError("目标不是普通文件。");
-    check_removable(record, file, sha256_file_hex(file));
+    check_removable(record, file, file_sha256_hex(file));
   }
 }
 
@@ -61,7 +62,7 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
   uint64_t size = 0;
   if (platform::file_size(staging, size)) return;
   bool removable = record.path == LAUNCH_COPY_PATH || size == 0 ||
-                   (size <= FILE_HASH_LIMIT && sha256_file_hex(staging) == record.sha256);
+                   (size <= FILE_HASH_LIMIT && file_sha256_hex(staging) == record.sha256);
   if (removable && !platform::delete_file(staging)) throw PatchError("无法移除补丁新增文件。");
 }
 
@@ -72,7 +73,7 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (path_exists(file)) {
-      std::string digest = sha256_file_hex(file);
+      std::string digest = file_sha256_hex(file);
       check_removable(record, file, digest);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.

@@ -6,6 +6,7 @@
 #include "installer/install_state.h"
 #include "installer/operations.h"
 #include "integrity/core_list.h"
+#include "installer/file_digest.h"
 #include "integrity/sha256.h"
 #include "package/save_compat.h"
 
@@ -20,9 +21,9 @@ void verify_installation(const std::u16string& game_dir) {
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (!is_plain_file(file)) throw PatchError("补丁文件缺失。");
     if (record.path == LAUNCH_COPY_PATH) {
-      if (sha256_file_hex(file) != record.sha256 || !file_has_launch_fixes(file))
+      if (file_sha256_hex(file) != record.sha256 || !file_has_launch_fixes(file))
         throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (record.path != "_vanro/hook.ini" && sha256_file_hex(file) != record.sha256) {
+    } else if (record.path != "_vanro/hook.ini" && file_sha256_hex(file) != record.sha256) {
       // hook.ini holds the hotkey the user chose, so only its presence counts.
       throw PatchError("已安装补丁文件哈希不符。");
     }
