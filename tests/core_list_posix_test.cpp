@@ -18,6 +18,7 @@
 #include "integrity/core_list.h"
 #include "integrity/sha256.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/message.h"
 
 namespace {
 
@@ -76,22 +77,13 @@ std::string list_text(const Records& records, const std::string& tail = "") {
   return text + tail;
 }
 
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const PatchError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 class FreshlySignedListTest : public ::testing::Test {
  protected:
   // Writes the list and its signature by the key into the base directory, and verifies.
   std::string verify(const std::string& list, EVP_PKEY* signer) {
     write_test_file(temp.file(u"_vanro/core-files.tsv"), list);
     write_test_file(temp.file(u"_vanro/core-files.sig"), sign(signer, list));
-    return error_of([&] { verify_core_signature(temp.path); });
+    return message_of([&] { verify_core_signature(temp.path); });
   }
 
   TempDir temp;
@@ -150,7 +142,7 @@ TEST_F(FreshlySignedListTest, EveryChangedByteBreaksTheSignature) {
     std::string changed = list;
     changed[position] = static_cast<char>(changed[position] ^ 0x20);
     write_test_file(temp.file(u"_vanro/core-files.tsv"), changed);
-    ASSERT_EQ(error_of([&] { verify_core_signature(temp.path); }), INVALID_SIGNATURE) << "byte " << position;
+    ASSERT_EQ(message_of([&] { verify_core_signature(temp.path); }), INVALID_SIGNATURE) << "byte " << position;
   }
 }
 
@@ -165,13 +157,13 @@ TEST_F(FreshlySignedListTest, LinkedFilesAndFolders) {
 
   fs::rename(base / "_vanro" / "core-files.sig", base / "real.sig");
   fs::create_symlink(base / "real.sig", base / "_vanro" / "core-files.sig");
-  EXPECT_EQ(error_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked signature";
+  EXPECT_EQ(message_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked signature";
 
   fs::remove(base / "_vanro" / "core-files.sig");
   fs::rename(base / "real.sig", base / "_vanro" / "core-files.sig");
   fs::rename(base / "_vanro", base / "real");
   fs::create_directory_symlink(base / "real", base / "_vanro");
-  EXPECT_EQ(error_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked _vanro";
+  EXPECT_EQ(message_of([&] { verify_core_signature(temp.path); }), LINKED) << "linked _vanro";
 }
 
 }  // namespace

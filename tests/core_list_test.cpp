@@ -16,6 +16,7 @@
 #include "integrity/core_list.h"
 #include "integrity/sha256.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/message.h"
 
 namespace {
 
@@ -31,15 +32,6 @@ const char* const MISMATCH = "补丁清单与组件签名不匹配，请使用�
 const char* const NOT_COVERED = "补丁组件签名未覆盖完整的安装内容。";
 
 // The PatchError message that `action` raises, or "" when it returns.
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const PatchError& e) {
-    return e.what();
-  }
-  return "";
-}
-
 // `count` records in byte order: the fixed files, then resources.
 Records make_records(std::size_t count) {
   Records records;
@@ -128,7 +120,7 @@ TEST(CoreFileList, ParserRules) {
       {"_vanro/CORE-FILES.SIG", with_path(7, "_vanro/CORE-FILES.SIG"), PATH_OR_DIGEST},
       {"a path before the longer path it starts", with_path(8, "_vanro/patch/AdvData/MES/m007"), ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(error_of([&] { parse_core_file_list(c.bytes); }), c.message) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(message_of([&] { parse_core_file_list(c.bytes); }), c.message) << c.name;
 }
 
 TEST(CoreFileList, FoldedDuplicateAndResult) {
@@ -137,7 +129,7 @@ TEST(CoreFileList, FoldedDuplicateAndResult) {
   records.emplace_back("A.bin", records[0].second);
   records.emplace_back("a.bin", records[1].second);
   std::sort(records.begin(), records.end());
-  EXPECT_EQ(error_of([&] { parse_core_file_list(list_text(records)); }), PATH_OR_DIGEST);
+  EXPECT_EQ(message_of([&] { parse_core_file_list(list_text(records)); }), PATH_OR_DIGEST);
 
   records.back().first = "b.bin";
   const CoreFileList list = parse_core_file_list(list_text(records));
@@ -165,7 +157,7 @@ class SignedListTest : public ::testing::Test {
   fs::path list_path() const { return base() / "_vanro" / "core-files.tsv"; }
   fs::path signature_path() const { return base() / "_vanro" / "core-files.sig"; }
   std::string verify_error() {
-    return error_of([&] { verify_core_signature(temp.path); });
+    return message_of([&] { verify_core_signature(temp.path); });
   }
 
   // The records of a manifest that matches the valid fixture: its 511 entries, then the four
@@ -251,14 +243,14 @@ TEST_F(SignedListTest, ListLimitAndSignedCrLf) {
   // Signed with CR LF line ends: the signature holds, the format does not.
   TempDir other;
   fs::copy(FIXTURES / "crlf", fs::path(other.path), fs::copy_options::recursive);
-  EXPECT_EQ(error_of([&] { verify_core_signature(other.path); }), FORMAT);
+  EXPECT_EQ(message_of([&] { verify_core_signature(other.path); }), FORMAT);
 }
 
 TEST_F(SignedListTest, BaseDirectoryForms) {
   use_fixture("valid");
-  EXPECT_EQ(error_of([&] { verify_core_signature(u"relative/base"); }), "补丁签名路径无效。");
-  EXPECT_EQ(error_of([&] { verify_core_signature(temp.path + u"/x/.."); }), "补丁签名路径无效。");
-  EXPECT_EQ(error_of([&] { verify_core_signature(temp.file(u"missing")); }), "补丁签名路径缺失或包含重解析点。");
+  EXPECT_EQ(message_of([&] { verify_core_signature(u"relative/base"); }), "补丁签名路径无效。");
+  EXPECT_EQ(message_of([&] { verify_core_signature(temp.path + u"/x/.."); }), "补丁签名路径无效。");
+  EXPECT_EQ(message_of([&] { verify_core_signature(temp.file(u"missing")); }), "补丁签名路径缺失或包含重解析点。");
 }
 
 TEST_F(SignedListTest, Coverage) {
@@ -289,7 +281,7 @@ TEST_F(SignedListTest, Coverage) {
   };
   for (const auto& c : cases) {
     reported_file = u"其他";
-    EXPECT_EQ(error_of([&] { check_component_signature(temp.path, c.records); }), c.message) << c.name;
+    EXPECT_EQ(message_of([&] { check_component_signature(temp.path, c.records); }), c.message) << c.name;
     EXPECT_EQ(reported_file, u"补丁组件签名") << c.name;
   }
 }
@@ -298,7 +290,7 @@ TEST_F(SignedListTest, CoverageReportsTheSignatureSubject) {
   use_fixture("valid");
   fs::remove(signature_path());
   reported_file = u"其他";
-  EXPECT_EQ(error_of([&] { check_component_signature(temp.path, matching_records()); }),
+  EXPECT_EQ(message_of([&] { check_component_signature(temp.path, matching_records()); }),
             "补丁签名路径缺失或包含重解析点。");
   EXPECT_EQ(reported_file, u"补丁组件签名");
 }

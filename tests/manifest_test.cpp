@@ -7,6 +7,7 @@
 #include "common/patch_error.h"
 #include "tests/support/manifest_builder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/message.h"
 
 namespace {
 
@@ -19,15 +20,6 @@ const std::string GENERATED = "补丁生成程序的清单信息无效。";
 const std::string COUNTS = "隔离版补丁清单条数或资源数量无效。";
 const std::string MISSING = "补丁清单缺失。";
 const std::string HEADER = "补丁清单格式不正确。";
-
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const PatchError& error) {
-    return error.what();
-  }
-  return "";
-}
 
 // The record lines of a valid manifest, header first, as split_lines gives them.
 std::vector<std::string> valid_lines(RecordMode mode) {
@@ -130,7 +122,7 @@ TEST(ManifestRecords, EveryRuleAtItsBoundaryInOrder) {
     std::vector<std::string> lines = valid_lines(c.mode);
     c.change(lines);
     std::vector<ManifestRecord> records;
-    EXPECT_EQ(error_of([&] { records = parse_manifest_records(lines, 1, c.mode); }), c.expected);
+    EXPECT_EQ(message_of([&] { records = parse_manifest_records(lines, 1, c.mode); }), c.expected);
     if (c.expected.empty()) {
       EXPECT_EQ(records.size(), MANIFEST_RECORD_COUNT);
     }
@@ -155,7 +147,7 @@ TEST(ManifestRecords, FirstFaultyRecordDecides) {
   std::vector<std::string> lines = valid_lines(RecordMode::manifest);
   lines[3] = record("AdvData/MES/x.mes", "-", fake_digest(1));
   lines[2] = record(MES_0, "-", fake_digest(2));
-  EXPECT_EQ(error_of([&] { parse_manifest_records(lines, 1, RecordMode::manifest); }), DUPLICATE);
+  EXPECT_EQ(message_of([&] { parse_manifest_records(lines, 1, RecordMode::manifest); }), DUPLICATE);
 }
 
 TEST(ManifestText, SplitLines) {
@@ -184,7 +176,7 @@ TEST(ManifestText, SplitLines) {
   }
   for (const std::string bad : {"\x80", "a\n\xc0\x80", "\xe6\xb1", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
     SCOPED_TRACE(testing::PrintToString(bad));
-    EXPECT_EQ(error_of([&] { split_lines(bad); }), "Invalid UTF-8");
+    EXPECT_EQ(message_of([&] { split_lines(bad); }), "Invalid UTF-8");
   }
 }
 
@@ -238,7 +230,7 @@ TEST(ReadPatchManifest, FileLevelRules) {
     TempDir dir;
     write_test_file(dir.file(u"patch-manifest.tsv"), c.content());
     PatchManifest manifest;
-    EXPECT_EQ(error_of([&] { manifest = read_patch_manifest(dir.path); }), c.expected);
+    EXPECT_EQ(message_of([&] { manifest = read_patch_manifest(dir.path); }), c.expected);
     if (c.expected.empty()) {
       ASSERT_EQ(manifest.size(), MANIFEST_RECORD_COUNT);
       EXPECT_EQ(manifest.back().path, LAUNCH_COPY);
@@ -251,7 +243,7 @@ TEST(ReadPatchManifest, FileLevelRules) {
 
 TEST(ReadPatchManifest, MissingFile) {
   TempDir dir;
-  EXPECT_EQ(error_of([&] { read_patch_manifest(dir.path); }), "Cannot open input file");
+  EXPECT_EQ(message_of([&] { read_patch_manifest(dir.path); }), "Cannot open input file");
 }
 
 }  // namespace

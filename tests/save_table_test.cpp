@@ -6,6 +6,7 @@
 
 #include "common/patch_error.h"
 #include "tests/support/save_table_writer.h"
+#include "tests/support/message.h"
 
 namespace {
 
@@ -25,15 +26,6 @@ const std::string BLOCK_BUDGET = "Save compatibility block budget exceeded";
 const std::string BLOCK = "Invalid save compatibility block";
 const std::string DUPLICATE = "Duplicate save compatibility script";
 const std::string TRAILING = "Trailing save compatibility data";
-
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const PatchError& error) {
-    return error.what();
-  }
-  return "";
-}
 
 using Scripts = std::vector<SaveCompatScript>;
 
@@ -133,7 +125,7 @@ TEST(SaveCompatTable, RecordRulesAtTheirBoundaries) {
     c.change(scripts);
     const std::string bytes = save_table_bytes(scripts);
     SaveCompatTable table;
-    EXPECT_EQ(error_of([&] { table = parse_save_compat_table(bytes); }), c.expected);
+    EXPECT_EQ(message_of([&] { table = parse_save_compat_table(bytes); }), c.expected);
     if (c.expected.empty()) {
       ASSERT_EQ(table.size(), SAVE_TABLE_SCRIPT_COUNT);
       for (const SaveCompatScript& expected : scripts) {
@@ -281,7 +273,7 @@ TEST(SaveCompatTable, ByteLevelFaults) {
   for (const ByteCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string bytes = c.bytes();
-    EXPECT_EQ(error_of([&] { parse_save_compat_table(bytes); }), c.expected);
+    EXPECT_EQ(message_of([&] { parse_save_compat_table(bytes); }), c.expected);
   }
 }
 
@@ -345,13 +337,13 @@ TEST(SaveCompatTable, TotalTokenBudgetAcrossScripts) {
   Scripts scripts = minimal_save_scripts();
   for (std::size_t i = 0; i < 30; ++i) give_tokens(scripts[i], 100000);
   std::string bytes = save_table_bytes(scripts);
-  EXPECT_EQ(error_of([&] { parse_save_compat_table(bytes); }), "");
+  EXPECT_EQ(message_of([&] { parse_save_compat_table(bytes); }), "");
 
   // The 31st script announces one token more; the count is refused before its tokens are read.
   const std::size_t record = bytes.find(std::string("\x04\0\0\0s030", 8));
   ASSERT_NE(record, std::string::npos);
   bytes[record + 8 + 16 + 128] = 1;
-  EXPECT_EQ(error_of([&] { parse_save_compat_table(bytes); }), TOKEN_BUDGET);
+  EXPECT_EQ(message_of([&] { parse_save_compat_table(bytes); }), TOKEN_BUDGET);
 }
 
 TEST(SaveCompatTable, TotalAnchorBudgetAcrossScripts) {
@@ -365,7 +357,7 @@ TEST(SaveCompatTable, TotalAnchorBudgetAcrossScripts) {
       for (uint32_t k = 0; k < count; ++k) scripts[i].anchors.push_back({k, "", ""});
     }
     const std::string bytes = save_table_bytes(scripts);
-    EXPECT_EQ(error_of([&] { parse_save_compat_table(bytes); }), extra == 0 ? "" : ANCHOR_BUDGET);
+    EXPECT_EQ(message_of([&] { parse_save_compat_table(bytes); }), extra == 0 ? "" : ANCHOR_BUDGET);
   }
 }
 
