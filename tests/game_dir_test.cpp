@@ -125,7 +125,7 @@ struct Sleeper {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     bool started = CreateProcessW(reinterpret_cast<const wchar_t*>(image.c_str()), command.data(), nullptr, nullptr,
-                                  FALSE, 0, nullptr, nullptr, &startup, &process);
+                                  FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", nullptr);
     EXPECT_TRUE(started);
   }
