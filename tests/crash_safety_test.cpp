@@ -7,13 +7,13 @@
 //
 // Natively every point is walked (VANRO_FAULT_STRIDE=K walks every K-th for a quick look). Under
 // Wine each run costs a Windows process start, so there every 25th point is walked by default.
+// Each walk is cut into shards, separate tests that ctest runs side by side; shard s of K takes the
+// points s+1, s+1+K, ... so that each sees every phase of the operation.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
-#include <thread>
+#include <tuple>
 
 #include "common/platform.h"
 #include "installer/install_state.h"
@@ -27,11 +27,10 @@ using namespace install_scene;
 
 #ifdef _WIN32
 constexpr uint64_t DEFAULT_STRIDE = 25;
-constexpr unsigned WORKERS = 1;  // the Windows run_program sets the environment process-wide
 #else
 constexpr uint64_t DEFAULT_STRIDE = 1;
-constexpr unsigned WORKERS = 2;
 #endif
+constexpr uint64_t INSTALL_SHARDS = 6, UNINSTALL_SHARDS = 3;
 
 const std::string USER_FILE = "saves/slot01.dat";
 const std::string RUNTIME_LOG = "_vanro/runtime.log";
@@ -124,37 +123,27 @@ std::string recover(const Bench& bench) {
 }
 
 Outcome walk(Walk kind, platform::testing::FaultMode mode, const std::u16string& start, uint64_t calls,
-             const Snapshot& game_files, const Snapshot& user_files) {
+             uint64_t shard, uint64_t shards, const Snapshot& game_files, const Snapshot& user_files) {
   const std::string mode_text = mode == platform::testing::FaultMode::crash ? "crash:" : "fail:";
-  const uint64_t step = stride();
-  std::atomic<uint64_t> next{1};
-  std::mutex lock;
-  Outcome outcome;
   const Snapshot start_before = snapshot(start);
-  auto work = [&] {
-    Bench bench;
-    for (uint64_t n = next.fetch_add(step); n <= calls; n = next.fetch_add(step)) {
-      bench.reset_to(start);
-      const Environment fault{{"VANRO_FAULT", mode_text + std::to_string(n)}};
-      RunResult faulted = kind == Walk::install ? bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"}, fault)
-                                                : bench.run({u"--uninstall", u"--quiet"}, fault);
-      std::string problems = check_invariants(bench, game_files, user_files);
-      std::string recovery = problems.empty() ? recover(bench) : "";
-      if (problems.empty() && recovery.empty()) problems = check_invariants(bench, game_files, user_files);
-      std::lock_guard<std::mutex> guard(lock);
-      ++outcome.covered;
-      if (problems.empty() && recovery.empty()) ++outcome.recovered;
-      else
-        outcome.failures += mode_text + std::to_string(n) + " (exit " + std::to_string(faulted.exit_code) +
-                            ", " + faulted.err + "):\n" + problems + recovery;
-    }
-    std::string outside = differences(bench.package_pristine, snapshot(bench.package));
-    std::lock_guard<std::mutex> guard(lock);
-    if (!outside.empty()) outcome.failures += "the package changed:\n" + outside;
-  };
-  std::vector<std::thread> workers;
-  for (unsigned i = 0; i < WORKERS; ++i) workers.emplace_back(work);
-  for (std::thread& worker : workers) worker.join();
+  Outcome outcome;
+  Bench bench;
+  for (uint64_t n = 1 + shard * stride(); n <= calls; n += shards * stride()) {
+    bench.reset_to(start);
+    const Environment fault{{"VANRO_FAULT", mode_text + std::to_string(n)}};
+    RunResult faulted = kind == Walk::install ? bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"}, fault)
+                                              : bench.run({u"--uninstall", u"--quiet"}, fault);
+    std::string problems = check_invariants(bench, game_files, user_files);
+    std::string recovery = problems.empty() ? recover(bench) : "";
+    if (problems.empty() && recovery.empty()) problems = check_invariants(bench, game_files, user_files);
+    ++outcome.covered;
+    if (problems.empty() && recovery.empty()) ++outcome.recovered;
+    else
+      outcome.failures += mode_text + std::to_string(n) + " (exit " + std::to_string(faulted.exit_code) + ", " +
+                          faulted.err + "):\n" + problems + recovery;
+  }
+  std::string outside = differences(bench.package_pristine, snapshot(bench.package));
+  if (!outside.empty()) outcome.failures += "the package changed:\n" + outside;
   std::string start_changed = differences(start_before, snapshot(start));
   if (!start_changed.empty()) outcome.failures += "a run changed a linked file:\n" + start_changed;
   return outcome;
@@ -195,38 +184,48 @@ const Starts& starts() {
   return value;
 }
 
-void report(const char* what, const Outcome& outcome) {
-  std::printf("%s: %llu fault points covered, %llu recovered\n", what,
-              static_cast<unsigned long long>(outcome.covered), static_cast<unsigned long long>(outcome.recovered));
+using WalkParameters = std::tuple<Walk, platform::testing::FaultMode, uint64_t>;
+
+class CrashSafety : public ::testing::TestWithParam<WalkParameters> {};
+
+TEST_P(CrashSafety, EveryFaultPointRecovers) {
+  const auto [kind, mode, shard] = GetParam();
+  const Starts& s = starts();
+  ASSERT_GT(s.install_calls, 1030u);
+  ASSERT_GT(s.uninstall_calls, 515u);
+  const bool install = kind == Walk::install;
+  const uint64_t shards = install ? INSTALL_SHARDS : UNINSTALL_SHARDS;
+  // Two points past the last call fail nothing: those runs must simply complete.
+  const uint64_t calls = (install ? s.install_calls : s.uninstall_calls) + 2;
+  Outcome outcome = walk(kind, mode, install ? s.fresh : s.installed, calls, shard, shards, s.game_files,
+                         install ? Snapshot{{USER_FILE, s.game_files.at(USER_FILE)}} : s.user_files);
+  std::printf("%s, %s, shard %llu of %llu: %llu fault points covered, %llu recovered (%llu mutating calls in all)\n",
+              install ? "install" : "uninstall", mode == platform::testing::FaultMode::crash ? "ended abruptly" : "failed",
+              static_cast<unsigned long long>(shard + 1), static_cast<unsigned long long>(shards),
+              static_cast<unsigned long long>(outcome.covered), static_cast<unsigned long long>(outcome.recovered),
+              static_cast<unsigned long long>(calls - 2));
+  EXPECT_GT(outcome.covered, 0u);
   EXPECT_EQ(outcome.covered, outcome.recovered) << outcome.failures;
   EXPECT_EQ(outcome.failures, "");
 }
 
-// Points past the last call fail nothing: the walk goes two beyond it, and those runs complete.
-TEST(CrashSafety, InstallWithAFailureAtEveryMutatingCall) {
-  const Starts& s = starts();
-  ASSERT_GT(s.install_calls, 1030u);
-  report("install, fail", walk(Walk::install, platform::testing::FaultMode::fail, s.fresh, s.install_calls + 2,
-                               s.game_files, {{USER_FILE, s.game_files.at(USER_FILE)}}));
+std::string walk_name(const ::testing::TestParamInfo<WalkParameters>& info) {
+  const auto [kind, mode, shard] = info.param;
+  return std::string(kind == Walk::install ? "Install" : "Uninstall") +
+         (mode == platform::testing::FaultMode::crash ? "Crash" : "Fail") + std::to_string(shard + 1);
 }
 
-TEST(CrashSafety, InstallEndedAbruptlyAtEveryMutatingCall) {
-  const Starts& s = starts();
-  report("install, crash", walk(Walk::install, platform::testing::FaultMode::crash, s.fresh, s.install_calls + 2,
-                                s.game_files, {{USER_FILE, s.game_files.at(USER_FILE)}}));
-}
-
-TEST(CrashSafety, UninstallWithAFailureAtEveryMutatingCall) {
-  const Starts& s = starts();
-  ASSERT_GT(s.uninstall_calls, 515u);
-  report("uninstall, fail", walk(Walk::uninstall, platform::testing::FaultMode::fail, s.installed,
-                                 s.uninstall_calls + 2, s.game_files, s.user_files));
-}
-
-TEST(CrashSafety, UninstallEndedAbruptlyAtEveryMutatingCall) {
-  const Starts& s = starts();
-  report("uninstall, crash", walk(Walk::uninstall, platform::testing::FaultMode::crash, s.installed,
-                                  s.uninstall_calls + 2, s.game_files, s.user_files));
-}
+INSTANTIATE_TEST_SUITE_P(Install, CrashSafety,
+                         ::testing::Combine(::testing::Values(Walk::install),
+                                            ::testing::Values(platform::testing::FaultMode::fail,
+                                                              platform::testing::FaultMode::crash),
+                                            ::testing::Range<uint64_t>(0, INSTALL_SHARDS)),
+                         walk_name);
+INSTANTIATE_TEST_SUITE_P(Uninstall, CrashSafety,
+                         ::testing::Combine(::testing::Values(Walk::uninstall),
+                                            ::testing::Values(platform::testing::FaultMode::fail,
+                                                              platform::testing::FaultMode::crash),
+                                            ::testing::Range<uint64_t>(0, UNINSTALL_SHARDS)),
+                         walk_name);
 
 }  // namespace
