@@ -8,24 +8,17 @@
 #include <functional>
 #include <thread>
 
-#include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "tests/support/sleeper.h"
 #include "tests/support/temp_dir.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-extern char** environ;
-#endif
 
 namespace {
 
 namespace fs = std::filesystem;
+using sleeper::listed;
+using sleeper::Sleeper;
 
 const std::string NOT_GAME = "所选目录不是 Lirra 游戏目录。";
 const std::string REPARSE = "目录含符号链接或重解析点，操作已停止。";
@@ -113,54 +106,7 @@ TEST(GameDir, RefusesLinksOnTheWayButFollowsALinkedScriptsFolder) {
 }
 #endif
 
-// A real process started from a copy of a program that waits. Natively the program is /bin/sleep;
-// under Wine it is this test program itself, which waits in the test below when asked to.
-struct Sleeper {
-#ifdef _WIN32
-  PROCESS_INFORMATION process{};
-  explicit Sleeper(const std::u16string& image) {
-    fs::copy_file(fs::path(get_module_path()), fs::path(image));
-    std::wstring command = L"\"" + std::wstring(image.begin(), image.end()) + L"\" --gtest_filter=GameDirSleeper.*";
-    SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", L"1");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    bool started = CreateProcessW(reinterpret_cast<const wchar_t*>(image.c_str()), command.data(), nullptr, nullptr,
-                                  FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", nullptr);
-    EXPECT_TRUE(started);
-  }
-  ~Sleeper() {
-    TerminateProcess(process.hProcess, 0);
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-#else
-  pid_t pid = 0;
-  explicit Sleeper(const std::u16string& image) {
-    fs::copy_file("/bin/sleep", fs::path(image));
-    std::string path = fs::path(image).string();
-    char seconds[] = "60";
-    char* arguments[] = {path.data(), seconds, nullptr};
-    EXPECT_EQ(posix_spawn(&pid, path.c_str(), nullptr, nullptr, arguments, environ), 0);
-  }
-  ~Sleeper() {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-#endif
-};
-
-// Waits until the process list shows the image, so that a negative answer means something.
-bool listed(const std::u16string& image) {
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    for (const std::u16string& running : platform::other_process_images())
-      if (same_path(running, image)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
+// The stand-in game process of the Windows build (tests/support/sleeper.h).
 TEST(GameDirSleeper, WaitsWhenAsked) {
   if (std::getenv("VANRO_TEST_SLEEP") == nullptr) GTEST_SKIP() << "runs only as the stand-in game process";
   std::this_thread::sleep_for(std::chrono::seconds(60));

@@ -147,8 +147,11 @@ TEST(Install, RefusesEarlierComponentsBeforeReadingThePackage) {
     Scene scene;
     // Without a manifest, any read of the package would fail with another message.
     fs::remove(fs::path(scene.package + u"/patch-manifest.tsv"));
-    if (c.directory) make_test_dir(scene.in_game(c.path));
-    else write_test_file(scene.in_game(c.path), "");
+    if (c.directory) {
+      make_test_dir(scene.in_game(c.path));
+    } else {
+      write_test_file(scene.in_game(c.path), "");
+    }
     Snapshot before = snapshot(scene.game);
     EXPECT_EQ(error_of([&] { install_patch(scene.game); }), c.message) << wide_to_utf8(c.path);
     EXPECT_EQ(differences(before, snapshot(scene.game)), "");
@@ -212,7 +215,9 @@ TEST(Install, RefusesABrokenPackageOrTargetAndChangesNothing) {
     c.arrange(scene);
     Snapshot before = snapshot(scene.game);
     EXPECT_EQ(error_of([&] { install_patch(scene.game); }), c.message) << c.what;
-    if (!c.reported.empty()) EXPECT_EQ(wide_to_utf8(reported_file), wide_to_utf8(c.reported)) << c.what;
+    if (!c.reported.empty()) {
+      EXPECT_EQ(wide_to_utf8(reported_file), wide_to_utf8(c.reported)) << c.what;
+    }
     EXPECT_EQ(differences(before, snapshot(scene.game)), "") << c.what;
   }
 }

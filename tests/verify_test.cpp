@@ -6,6 +6,7 @@
 #include "installer/install_state.h"
 #include "installer/operations.h"
 #include "tests/support/install_scene.h"
+#include "tests/support/sleeper.h"
 
 namespace {
 
@@ -108,6 +109,23 @@ TEST(Verify, TheGameScriptsMustStillFitTheTable) {
   Installed scene;
   fs::remove(fs::path(scene.in_game(u"AdvData/MES/title.MES")));
   EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "游戏目录缺少存档兼容表要求的原版剧本文件。");
+}
+
+// The game runs from the directory (its ZDH.EXE is a waiting program here): verify still runs and
+// passes, while install and uninstall refuse.
+TEST(Verify, RunsWhileTheGameRuns) {
+  Scene scene;
+  const std::u16string zdh = scene.in_game(u"ZDH.EXE");
+  const uint64_t size = fs::file_size(fs::path(zdh));
+  fs::remove(fs::path(zdh));
+  sleeper::place_program(zdh, size);
+  install_patch(scene.game);
+  sleeper::Sleeper game(zdh);
+  ASSERT_TRUE(sleeper::listed(zdh));
+  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  const std::string running = "游戏目录中的程序仍在运行，请先退出游戏。";
+  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), running);
+  EXPECT_TRUE(fs::exists(fs::path(scene.in_game(u"_vanro/runtime/winmm.dll"))));
 }
 
 }  // namespace
