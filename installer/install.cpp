@@ -151,11 +151,10 @@ void copy_files(const std::u16string& game_dir, const std::u16string& package_ro
 void check_installed_files(const std::u16string& game_dir, const PatchManifest& records) {
   for (const ManifestRecord& record : records) {
     std::u16string target = resolve_package_path(game_dir, record.path);
-    std::string digest = file_sha256_hex(target);
     if (is_launch_copy(record)) {
-      if (digest != record.sha256 || !file_has_launch_fixes(target))
-        throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (digest != record.sha256) {
+      LaunchCopyDigest copy = launch_copy_digest(target);
+      if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
+    } else if (file_sha256_hex(target) != record.sha256) {
       throw PatchError("安装后最终哈希核对失败。");
     }
   }

@@ -31,14 +31,18 @@ const char* user_copy_name(const std::string& path) {
   return nullptr;
 }
 
-// Raises unless the file, whose digest is given, may be removed without losing the user's work.
-void check_removable(const ManifestRecord& record, const std::u16string& file, const std::string& digest) {
+// Reads the recorded file and raises unless it may be removed without losing the user's work.
+// Returns its digest.
+std::string check_removable(const ManifestRecord& record, const std::u16string& file) {
   if (record.path == LAUNCH_COPY_PATH) {
-    if (digest != record.sha256 || !file_has_launch_fixes(file))
-      throw PatchError("内部启动副本已改变，未删除该文件。");
-  } else if (digest != record.sha256 && !user_copy_name(record.path)) {
-    throw PatchError("安装后有剧本、图片或 DLL 被修改，已停止卸载以保护这些修改。");
+    LaunchCopyDigest copy = launch_copy_digest(file);
+    if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("内部启动副本已改变，未删除该文件。");
+    return copy.sha256;
   }
+  std::string digest = file_sha256_hex(file);
+  if (digest != record.sha256 && !user_copy_name(record.path))
+    throw PatchError("安装后有剧本、图片或 DLL 被修改，已停止卸载以保护这些修改。");
+  return digest;
 }
 
 // Looks at every recorded file before anything is removed, so that a refusal changes nothing.
@@ -48,7 +52,7 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state) 
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (!path_exists(file)) continue;
     if (!is_plain_file(file)) throw PatchError("目标不是普通文件。");
-    check_removable(record, file, file_sha256_hex(file));
+    check_removable(record, file);
   }
 }
 
@@ -73,8 +77,7 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (path_exists(file)) {
-      std::string digest = file_sha256_hex(file);
-      check_removable(record, file, digest);
+      std::string digest = check_removable(record, file);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
       if (!platform::delete_file(file)) throw PatchError("无法移除补丁新增文件。");

@@ -21,8 +21,8 @@ void verify_installation(const std::u16string& game_dir) {
     std::u16string file = resolve_package_path(game_dir, record.path);
     if (!is_plain_file(file)) throw PatchError("补丁文件缺失。");
     if (record.path == LAUNCH_COPY_PATH) {
-      if (file_sha256_hex(file) != record.sha256 || !file_has_launch_fixes(file))
-        throw PatchError("启动副本的补丁完整性校验失败。");
+      LaunchCopyDigest copy = launch_copy_digest(file);
+      if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
     } else if (record.path != "_vanro/hook.ini" && file_sha256_hex(file) != record.sha256) {
       // hook.ini holds the hotkey the user chose, so only its presence counts.
       throw PatchError("已安装补丁文件哈希不符。");
