@@ -302,6 +302,13 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
   for (off_t remaining = st.st_size; ok && remaining > 0;) {
     ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(remaining), 0);
     if (n < 0 && errno == EINTR) continue;
+    // Across file systems (or where the kernel cannot do it) the bytes go through a buffer instead.
+    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+      char buffer[65536];
+      n = ::read(in, buffer, sizeof buffer);
+      uint64_t written = 0;
+      if (n > 0 && !write_fully(out, buffer, static_cast<uint64_t>(n), written)) n = -1;
+    }
     ok = n > 0;
     remaining -= n;
   }

@@ -56,3 +56,18 @@ TEST(CopyToNewFilePosix, RefusesLinkedSourceAndDestination) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CopyToNewFilePosix, CopiesAcrossFileSystems) {
+  if (!path_exists(u"/dev/shm")) GTEST_SKIP() << "no second file system at /dev/shm";
+  TempDir disk;
+  write_test_file(disk.file(u"source.bin"), std::string(200000, 'x') + "end");
+  std::u16string destination = u"/dev/shm/vanro-cross-" + utf8_to_wide(std::to_string(::getpid())) + u"/copy.bin";
+  copy_to_new_file(disk.file(u"source.bin"), destination);
+  EXPECT_EQ(read_whole_file(destination, 1 << 20), std::string(200000, 'x') + "end");
+  ::unlink(wide_to_utf8(destination).c_str());
+  ::rmdir(wide_to_utf8(destination.substr(0, destination.rfind(u'/'))).c_str());
+}
+
+}  // namespace
