@@ -83,7 +83,7 @@ uint64_t check_records(const std::u16string& game_dir, const std::u16string& pac
     reported_file = utf8_to_wide(record.path);
     std::u16string source = resolve_package_path(package_root, record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
-    if (!is_launch_copy(record) && (!is_plain_file(source) || file_sha256_hex(source) != record.sha256))
+    if (!is_launch_copy(record) && (!is_plain_file(source) || sha256_file_hex(source) != record.sha256))
       throw PatchError("补丁文件缺失或哈希不符。");
     if (path_exists(target)) throw PatchError("新增文件的目标已存在。");
     if (path_exists(target + STAGING_SUFFIX)) throw PatchError("发现残留的补丁临时文件。");
@@ -154,7 +154,7 @@ void check_installed_files(const std::u16string& game_dir, const PatchManifest& 
     if (is_launch_copy(record)) {
       LaunchCopyDigest copy = launch_copy_digest(target);
       if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (file_sha256_hex(target) != record.sha256) {
+    } else if (sha256_file_hex(target) != record.sha256) {
       throw PatchError("安装后最终哈希核对失败。");
     }
   }
@@ -219,7 +219,7 @@ void install_file(const std::u16string& source, const std::u16string& target, co
   std::u16string staging = target + STAGING_SUFFIX;
   if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
   copy_to_new_file(source, staging);
-  if (file_sha256_hex(staging) != digest) {
+  if (sha256_file_hex(staging) != digest) {
     platform::delete_file(staging);
     throw PatchError("写入后的哈希不符。");
   }

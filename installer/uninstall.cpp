@@ -39,7 +39,7 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
     if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("内部启动副本已改变，未删除该文件。");
     return copy.sha256;
   }
-  std::string digest = file_sha256_hex(file);
+  std::string digest = sha256_file_hex(file);
   if (digest != record.sha256 && !user_copy_name(record.path))
     throw PatchError("安装后有剧本、图片或 DLL 被修改，已停止卸载以保护这些修改。");
   return digest;
@@ -66,7 +66,7 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
   uint64_t size = 0;
   if (platform::file_size(staging, size)) return;
   bool removable = record.path == LAUNCH_COPY_PATH || size == 0 ||
-                   (size <= FILE_HASH_LIMIT && file_sha256_hex(staging) == record.sha256);
+                   (size <= FILE_HASH_LIMIT && sha256_file_hex(staging) == record.sha256);
   if (removable && !platform::delete_file(staging)) throw PatchError("无法移除补丁新增文件。");
 }
 

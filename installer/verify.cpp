@@ -23,7 +23,7 @@ void verify_installation(const std::u16string& game_dir) {
     if (record.path == LAUNCH_COPY_PATH) {
       LaunchCopyDigest copy = launch_copy_digest(file);
       if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (record.path != "_vanro/hook.ini" && file_sha256_hex(file) != record.sha256) {
+    } else if (record.path != "_vanro/hook.ini" && sha256_file_hex(file) != record.sha256) {
       // hook.ini holds the hotkey the user chose, so only its presence counts.
       throw PatchError("已安装补丁文件哈希不符。");
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 inline constexpr uint64_t FILE_HASH_LIMIT = 134217728;
@@ -22,4 +23,9 @@ struct Sha256 {
 std::string to_hex(const void* bytes, std::size_t length);
 std::string sha256_hex(const void* bytes, std::size_t length);
 inline std::string sha256_hex(const std::string& bytes) { return sha256_hex(bytes.data(), bytes.size()); }
-std::string sha256_file_hex(const std::u16string& path);
+// The digest of a whole file of at most FILE_HASH_LIMIT bytes ("Cannot open input file", "File size
+// exceeds limit", "Incomplete file read"). The file is hashed as it is read, in pieces that stay in
+// the processor's cache; `look`, when given, sees every piece with its offset, so that other checks
+// of the same bytes need no second read.
+using FilePieceLook = std::function<void(uint64_t offset, const char* bytes, uint64_t length)>;
+std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look = {});

@@ -10,7 +10,7 @@
 
 namespace {
 
-// The streaming digests answer exactly what the whole-file functions answer.
+// The digests taken piece by piece answer exactly what the digest of the whole bytes answers.
 TEST(FileDigest, AgreesWithTheWholeFileFunctions) {
   const uint32_t last = LAUNCH_FIX_TABLE.back().offset;
   std::string plain(last + 70000, '\0');
@@ -25,9 +25,9 @@ TEST(FileDigest, AgreesWithTheWholeFileFunctions) {
   for (const std::string& bytes : cases) {
     const std::u16string file = temp.file(u"f");
     write_test_file(file, bytes);
-    EXPECT_EQ(file_sha256_hex(file), sha256_file_hex(file)) << bytes.size();
+    EXPECT_EQ(sha256_file_hex(file), sha256_hex(bytes)) << bytes.size();
     LaunchCopyDigest copy = launch_copy_digest(file);
-    EXPECT_EQ(copy.sha256, sha256_file_hex(file)) << bytes.size();
+    EXPECT_EQ(copy.sha256, sha256_hex(bytes)) << bytes.size();
     EXPECT_EQ(copy.has_launch_fixes, file_has_launch_fixes(file)) << bytes.size();
   }
   EXPECT_TRUE(launch_copy_digest(temp.file(u"f")).has_launch_fixes);  // the last case: just long enough
@@ -35,7 +35,7 @@ TEST(FileDigest, AgreesWithTheWholeFileFunctions) {
 
 TEST(FileDigest, FailsLikeTheWholeFileRead) {
   TempDir temp;
-  for (auto digest : {+[](const std::u16string& p) { file_sha256_hex(p); },
+  for (auto digest : {+[](const std::u16string& p) { sha256_file_hex(p); },
                       +[](const std::u16string& p) { launch_copy_digest(p); }}) {
     try {
       digest(temp.file(u"missing"));
