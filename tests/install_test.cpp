@@ -255,19 +255,23 @@ TEST(Install, SecondInstallIsRefused) {
 // file that is copied last (the manifest is sorted, save-offsets.bin is its last record). The copy
 // of that one file then no longer has its recorded digest, and the rollback removes every file
 // copied before it.
+// A failure inside the damage is kept for the test to report: thrown from the watcher's thread it
+// would end the whole test program without saying which step failed.
 struct LateDamage {
   std::atomic<bool> stop{false}, done{false};
+  std::string error;  // read after the join only
   std::thread watcher;
   LateDamage(const std::u16string& state_file, std::function<void()> damage)
       : watcher([this, state_file, damage] {
           while (!stop && !fs::exists(fs::path(state_file))) std::this_thread::sleep_for(std::chrono::microseconds(100));
           if (stop) return;
-          damage();
+          error = error_of(damage);
           done = true;
         }) {}
-  ~LateDamage() {
+  ~LateDamage() { finish(); }
+  void finish() {
     stop = true;
-    watcher.join();
+    if (watcher.joinable()) watcher.join();
   }
 };
 
@@ -277,7 +281,9 @@ TEST(Install, PackageDamagedBetweenTheChecksAndTheCopyRollsBack) {
   {
     LateDamage late(scene.in_game(INSTALL_STATE_NAME), [&] { flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin")); });
     error = error_of([&] { install_patch(scene.game); });
-    ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file";
+    late.finish();
+    ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
+    ASSERT_EQ(late.error, "") << "the install said: " << error;
   }
   EXPECT_EQ(error, rolled_back("写入后的哈希不符。"));
 
@@ -311,7 +317,9 @@ TEST(Install, RollbackThatCannotFinishSaysSo) {
       flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin"));
     });
     error = error_of([&] { install_patch(scene.game); });
-    ASSERT_TRUE(late.done);
+    late.finish();
+    ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
+    ASSERT_EQ(late.error, "") << "the install said: " << error;
   }
   EXPECT_EQ(error, "写入后的哈希不符。\n自动还原未完成：无法保存还原状态。\n请保留游戏目录中的安装状态文件和安装记录。");
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(INSTALL_STATE_NAME))));
