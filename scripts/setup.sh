@@ -2,23 +2,30 @@
 # Installs what the builds, tests, fuzzers and screenshots need on a fresh Debian 12 machine.
 # Safe to run again: it installs only what is missing.
 #
-#   scripts/setup.sh            everything
-#   scripts/setup.sh native     the Linux build, its tests, the fuzzers and the benchmarks
-#   scripts/setup.sh windows    the Windows cross compilers, Wine, the virtual display and fonts
+#   scripts/setup.sh                 everything
+#   scripts/setup.sh GROUP...        some of the groups:
+#     native     the Linux build, its tests and the benchmarks
+#     fuzz       clang and its sanitizer and fuzzer runtimes
+#     windows    the Windows cross compilers, Wine, the virtual display and fonts
 set -euo pipefail
 
-native=(cmake ninja-build g++ clang libclang-rt-14-dev libssl-dev openssl googletest libgtest-dev file)
+native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
+fuzz=(clang libclang-rt-14-dev)
 windows=(
   cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
   wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei file
 )
 
-case ${1:-all} in
-  native) packages=("${native[@]}") ;;
-  windows) packages=("${windows[@]}") ;;
-  all) packages=("${native[@]}" "${windows[@]}") ;;
-  *) echo "usage: $0 [native|windows|all]" >&2; exit 2 ;;
-esac
+(($#)) || set -- native fuzz windows
+packages=()
+for group in "$@"; do
+  case $group in
+    native) packages+=("${native[@]}") ;;
+    fuzz) packages+=("${fuzz[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    *) echo "usage: $0 [native] [fuzz] [windows]" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -28,10 +28,10 @@ step() { printf '\n==== %s (at %d s)\n' "$*" $((SECONDS - started)); }
 
 step "setup"
 bash scripts/setup.sh native
-# The Windows tool chain, Wine and the virtual display download and install while the native suite
-# builds and runs; the Windows steps wait for them.
+# The Windows tool chain, Wine, the virtual display and clang download and install while the native
+# suite builds and runs; the Windows steps wait for them.
 mkdir -p build
-bash scripts/setup.sh windows >build/setup-windows.log 2>&1 &
+bash scripts/setup.sh windows fuzz >build/setup-windows.log 2>&1 &
 windows_setup=$!
 trap 'wait $windows_setup 2>/dev/null || true' EXIT
 
@@ -42,10 +42,10 @@ cmake --build --preset native -j "$jobs"
 step "native tests"
 VANRO_FAULT_STRIDE=${NATIVE_FAULT_STRIDE:-8} ctest --preset native -j "$jobs"
 
-step "waiting for the Windows tool chain"
+step "waiting for the Windows tool chain and clang"
 if ! wait $windows_setup; then
   cat build/setup-windows.log >&2
-  echo "installing the Windows tool chain failed" >&2
+  echo "installing the Windows tool chain or clang failed" >&2
   exit 1
 fi
 

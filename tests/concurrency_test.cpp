@@ -26,7 +26,7 @@ const std::set<std::string> REFUSALS_BEFORE_COPYING = {
 };
 
 // The first line of a report on standard error: the message without the "文件：" line.
-std::string message_of(const std::string& err) {
+std::string first_line_of(const std::string& err) {
   std::string text = err.substr(0, err.find('\n'));
   if (!text.empty() && text.back() == '\r') text.pop_back();
   return text;
@@ -48,9 +48,9 @@ TEST(Concurrency, TwoInstallersAtOnceLetExactlyOneComplete) {
     const RunResult& loser = first.exit_code == 0 ? second : first;
     EXPECT_EQ(winner.out, reported("OK"));
     EXPECT_EQ(loser.exit_code, 1);
-    EXPECT_EQ(REFUSALS_BEFORE_COPYING.count(message_of(loser.err)), 1u) << loser.err;
+    EXPECT_EQ(REFUSALS_BEFORE_COPYING.count(first_line_of(loser.err)), 1u) << loser.err;
 
-    EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+    EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
     // The loser copied nothing: no staging file is left, and the one state file is the winner's.
     for (const auto& [path, value] : snapshot(scene.game))
       EXPECT_EQ(path.find(".vanro-new"), std::string::npos) << path;

@@ -11,6 +11,7 @@
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "tests/support/message.h"
 #include "tests/support/sleeper.h"
 #include "tests/support/temp_dir.h"
 
@@ -24,15 +25,6 @@ const std::string NOT_GAME = "所选目录不是 Lirra 游戏目录。";
 const std::string REPARSE = "目录含符号链接或重解析点，操作已停止。";
 const std::string RUNNING = "游戏目录中的程序仍在运行，请先退出游戏。";
 
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "";
-}
-
 void make_game(const std::u16string& dir) {
   write_test_file(dir + u"/ZDH.EXE", "MZ game");
   make_test_dir(dir + u"/AdvData/MES");
@@ -41,11 +33,11 @@ void make_game(const std::u16string& dir) {
 TEST(GameDir, AcceptsZdhExeAndScriptsFolder) {
   TempDir temp;
   make_game(temp.path);
-  EXPECT_EQ(error_of([&] { check_game_dir(temp.path); }), "");
+  EXPECT_EQ(message_of([&] { check_game_dir(temp.path); }), "");
   // An empty scripts folder is enough here; the scripts are examined by the save compatibility check.
   EXPECT_TRUE(fs::is_empty(fs::path(temp.file(u"AdvData/MES"))));
   // A trailing separator names the same directory.
-  EXPECT_EQ(error_of([&] { check_game_dir(temp.path + u"/"); }), "");
+  EXPECT_EQ(message_of([&] { check_game_dir(temp.path + u"/"); }), "");
 }
 
 TEST(GameDir, RefusesWhatIsNotAGameDirectory) {
@@ -75,7 +67,7 @@ TEST(GameDir, RefusesWhatIsNotAGameDirectory) {
   for (const Case& c : cases) {
     TempDir temp;
     c.arrange(temp.path);
-    EXPECT_EQ(error_of([&] { check_game_dir(temp.path); }), NOT_GAME) << c.what;
+    EXPECT_EQ(message_of([&] { check_game_dir(temp.path); }), NOT_GAME) << c.what;
   }
 }
 
@@ -86,23 +78,23 @@ TEST(GameDir, RefusesLinksOnTheWayButFollowsALinkedScriptsFolder) {
   TempDir temp;
   make_game(temp.file(u"real"));
   fs::create_directory_symlink(fs::path(temp.file(u"real")), fs::path(temp.file(u"linked")));
-  EXPECT_EQ(error_of([&] { check_game_dir(temp.file(u"linked")); }), REPARSE);
+  EXPECT_EQ(message_of([&] { check_game_dir(temp.file(u"linked")); }), REPARSE);
   // Below a link, too, and before ZDH.EXE is looked at.
   make_test_dir(temp.file(u"real/sub"));
-  EXPECT_EQ(error_of([&] { check_game_dir(temp.file(u"linked/sub")); }), REPARSE);
+  EXPECT_EQ(message_of([&] { check_game_dir(temp.file(u"linked/sub")); }), REPARSE);
 
   TempDir file_link;
   make_game(file_link.file(u"game"));
   fs::rename(fs::path(file_link.file(u"game/ZDH.EXE")), fs::path(file_link.file(u"ZDH.real")));
   fs::create_symlink(fs::path(file_link.file(u"ZDH.real")), fs::path(file_link.file(u"game/ZDH.EXE")));
-  EXPECT_EQ(error_of([&] { check_game_dir(file_link.file(u"game")); }), NOT_GAME);
+  EXPECT_EQ(message_of([&] { check_game_dir(file_link.file(u"game")); }), NOT_GAME);
 
   TempDir scripts_link;
   write_test_file(scripts_link.file(u"game/ZDH.EXE"), "MZ");
   make_test_dir(scripts_link.file(u"game/AdvData"));
   make_test_dir(scripts_link.file(u"scripts"));
   fs::create_directory_symlink(fs::path(scripts_link.file(u"scripts")), fs::path(scripts_link.file(u"game/AdvData/MES")));
-  EXPECT_EQ(error_of([&] { check_game_dir(scripts_link.file(u"game")); }), "");
+  EXPECT_EQ(message_of([&] { check_game_dir(scripts_link.file(u"game")); }), "");
 }
 #endif
 
@@ -121,10 +113,10 @@ TEST(GameNotRunning, RefusesWhileTheGameOrItsLaunchCopyRuns) {
     const std::u16string image = temp.file(u"game/") + relative;
     Sleeper sleeper(image);
     ASSERT_TRUE(listed(image));
-    EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(u"game")); }), RUNNING);
+    EXPECT_EQ(message_of([&] { check_game_not_running(temp.file(u"game")); }), RUNNING);
     // Other forms of the same path: a trailing separator, a "." element, ASCII case.
     for (const char16_t* form : {u"game/", u"./game", u"GAME"})
-      EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(form)); }), RUNNING);
+      EXPECT_EQ(message_of([&] { check_game_not_running(temp.file(form)); }), RUNNING);
   }
 }
 
@@ -136,7 +128,7 @@ TEST(GameNotRunning, IgnoresAnotherDirectorysGameAndOtherPrograms) {
   Sleeper launcher(temp.file(u"game/VANROLauncher.exe"));
   ASSERT_TRUE(listed(temp.file(u"other/ZDH.EXE")));
   ASSERT_TRUE(listed(temp.file(u"game/VANROLauncher.exe")));
-  EXPECT_EQ(error_of([&] { check_game_not_running(temp.file(u"game")); }), "");
+  EXPECT_EQ(message_of([&] { check_game_not_running(temp.file(u"game")); }), "");
 }
 
 }  // namespace

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <regex>
 
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "common/text.h"
 #include "tests/support/manifest_builder.h"
+#include "tests/support/message.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -24,15 +24,6 @@ const std::string BAD_FIELD = "补丁清单路径或哈希无效。";
 const std::string REPARSE = "目录含符号链接或重解析点，操作已停止。";
 const std::string NAME = "VANRO_backup_20240131_235959_1234";
 
-std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "";
-}
-
 std::string records_text(const std::vector<ManifestRecord>& records) {
   std::string text;
   for (const ManifestRecord& record : records) text += manifest_line(record) + "\n";
@@ -46,7 +37,7 @@ struct StateDir {
     make_test_dir(temp.file(utf8_to_wide(NAME)));
     write_test_file(temp.file(INSTALL_STATE_NAME), state);
   }
-  std::string read_error() { return error_of([&] { read_install_state(temp.path); }); }
+  std::string read_error() { return message_of([&] { read_install_state(temp.path); }); }
 };
 
 std::string valid_state(const std::string& line_end = "\n") {
@@ -161,7 +152,7 @@ TEST(InstallState, RefusesBadRecords) {
 
 TEST(InstallState, MissingStateFileFailsInTheRead) {
   TempDir temp;
-  EXPECT_EQ(error_of([&] { read_install_state(temp.path); }), "Cannot open input file");
+  EXPECT_EQ(message_of([&] { read_install_state(temp.path); }), "Cannot open input file");
 }
 
 TEST(InstallState, RecordDirectoryMustBeADirectory) {

@@ -105,7 +105,7 @@ TEST(Install, PutsEveryRecordInPlaceAfterItsRecords) {
   EXPECT_TRUE(file_has_launch_fixes(scene.in_game(u"_vanro/runtime/VANROGame.exe")));
   // With the default hotkey the installed hook.ini is the packaged file, byte for byte.
   EXPECT_EQ(read_bytes(scene.in_game(u"_vanro/hook.ini")), read_bytes(scene.in_patch(u"_vanro/hook.ini")));
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
 }
 
 TEST(Install, StoresTheChosenHotkeyInUtf16) {
@@ -125,7 +125,7 @@ TEST(Install, StoresTheChosenHotkeyInUtf16) {
   EXPECT_EQ(read_install_state(scene.game).entries.size(), 515u);
   EXPECT_EQ(read_bytes(scene.in_game(INSTALL_STATE_NAME)),
             format_install_state(fs::path(record_dir_of(scene)).filename().u16string(), recorded_records(scene)));
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
 }
 
 TEST(Install, RefusesEarlierComponentsBeforeReadingThePackage) {
@@ -153,7 +153,7 @@ TEST(Install, RefusesEarlierComponentsBeforeReadingThePackage) {
       write_test_file(scene.in_game(c.path), "");
     }
     Snapshot before = snapshot(scene.game);
-    EXPECT_EQ(error_of([&] { install_patch(scene.game); }), c.message) << wide_to_utf8(c.path);
+    EXPECT_EQ(message_of([&] { install_patch(scene.game); }), c.message) << wide_to_utf8(c.path);
     EXPECT_EQ(differences(before, snapshot(scene.game)), "");
   }
 }
@@ -214,7 +214,7 @@ TEST(Install, RefusesABrokenPackageOrTargetAndChangesNothing) {
     Scene scene;
     c.arrange(scene);
     Snapshot before = snapshot(scene.game);
-    EXPECT_EQ(error_of([&] { install_patch(scene.game); }), c.message) << c.what;
+    EXPECT_EQ(message_of([&] { install_patch(scene.game); }), c.message) << c.what;
     if (!c.reported.empty()) {
       EXPECT_EQ(wide_to_utf8(reported_file), wide_to_utf8(c.reported)) << c.what;
     }
@@ -227,17 +227,17 @@ TEST(Install, DefaultHotkeyIsReadAsTheProfileReadsIt) {
   std::string blanks_x = utf16le(u"[hud]\r\ntoggle_key= x \r\n");
   write_test_file(scene.in_patch(u"_vanro/hook.ini"), blanks_x);
   replace_manifest_digest(scene, "_vanro/hook.ini", sha256_hex(blanks_x));
-  EXPECT_EQ(error_of([&] { install_patch(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }), "");
 }
 
 TEST(Install, FreeSpaceExactlyAtTheNeedPasses) {
   Scene scene;
   const uint64_t needed = space_needed(scene);
   platform::testing::set_free_space(needed - 1);
-  EXPECT_EQ(error_of([&] { install_patch(scene.game); }), NO_SPACE);
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }), NO_SPACE);
   EXPECT_EQ(scene.game_changes(), "");
   platform::testing::set_free_space(needed);
-  EXPECT_EQ(error_of([&] { install_patch(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }), "");
   platform::testing::set_free_space(std::nullopt);
 }
 
@@ -245,7 +245,7 @@ TEST(Install, SecondInstallIsRefused) {
   Scene scene;
   install_patch(scene.game);
   Snapshot installed = snapshot(scene.game);
-  EXPECT_EQ(error_of([&] { install_patch(scene.game); }),
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }),
             "已有补丁安装记录。旧版覆盖式补丁请先使用原安装器卸载，再安装本隔离版补丁。");
   EXPECT_EQ(differences(installed, snapshot(scene.game)), "");
 }
@@ -265,7 +265,7 @@ struct LateDamage {
       : watcher([this, state_file, damage] {
           while (!stop && !fs::exists(fs::path(state_file))) std::this_thread::sleep_for(std::chrono::microseconds(100));
           if (stop) return;
-          error = error_of(damage);
+          error = message_of(damage);
           done = true;
         }) {}
   ~LateDamage() { finish(); }
@@ -280,7 +280,7 @@ TEST(Install, PackageDamagedBetweenTheChecksAndTheCopyRollsBack) {
   std::string error;
   {
     LateDamage late(scene.in_game(INSTALL_STATE_NAME), [&] { flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin")); });
-    error = error_of([&] { install_patch(scene.game); });
+    error = message_of([&] { install_patch(scene.game); });
     late.finish();
     ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
     ASSERT_EQ(late.error, "") << "the install said: " << error;
@@ -301,7 +301,7 @@ TEST(Install, PackageDamagedBetweenTheChecksAndTheCopyRollsBack) {
   flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin"));
   RunResult run = run_program(scene.package + u"/VANROInstaller.exe", {u"--install", u"--quiet", scene.game});
   EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
 }
 
 TEST(Install, RollbackThatCannotFinishSaysSo) {
@@ -316,7 +316,7 @@ TEST(Install, RollbackThatCannotFinishSaysSo) {
       write_test_file(scene.game + u"/" + utf8_to_wide(name) + u"/rolled-back-state.tsv", "taken");
       flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin"));
     });
-    error = error_of([&] { install_patch(scene.game); });
+    error = message_of([&] { install_patch(scene.game); });
     late.finish();
     ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
     ASSERT_EQ(late.error, "") << "the install said: " << error;
@@ -325,7 +325,7 @@ TEST(Install, RollbackThatCannotFinishSaysSo) {
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(INSTALL_STATE_NAME))));
   EXPECT_FALSE(fs::exists(fs::path(scene.in_game(u"_vanro"))));
   // The ordinary uninstall then completes under its own retired name.
-  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), "");
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "");
   EXPECT_TRUE(fs::exists(fs::path(record_dir_of(scene) + u"/uninstalled-state.tsv")));
 }
 

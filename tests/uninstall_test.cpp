@@ -59,7 +59,7 @@ TEST(Uninstall, RollbackFormRetiresTheStateUnderItsOwnName) {
   uninstall_patch(scene.game, true);
   EXPECT_EQ(differences(scene.expected_after("rolled-back-state.tsv"), snapshot(scene.game)), "");
   // Not installed any more: a second uninstall finds no state.
-  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), "Cannot open input file");
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "Cannot open input file");
 }
 
 TEST(Uninstall, RefusesToDeleteAChangedFileAndDeletesNothing) {
@@ -91,7 +91,7 @@ TEST(Uninstall, RefusesToDeleteAChangedFileAndDeletesNothing) {
     Installed scene;
     c.change(scene);
     Snapshot before = snapshot(scene.game);
-    EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), c.message) << c.what;
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), c.message) << c.what;
     EXPECT_EQ(differences(before, snapshot(scene.game)), "") << c.what;
   }
 }
@@ -159,7 +159,7 @@ TEST(Uninstall, NeverClimbsAboveTheGameDirectory) {
 TEST(Uninstall, RetiredNameTakenStopsAfterRemovingAndKeepsTheState) {
   Installed scene;
   write_test_file(scene.record_dir + u"/uninstalled-state.tsv", "taken");
-  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), "无法保存还原状态。");
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "无法保存还原状态。");
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(INSTALL_STATE_NAME))));
   EXPECT_FALSE(fs::exists(fs::path(scene.in_game(u"_vanro"))));
   EXPECT_FALSE(fs::exists(fs::path(scene.in_game(u"VANROLauncher.exe"))));
@@ -191,11 +191,11 @@ TEST(Uninstall, AnEmptyFolderThatCannotBeRemovedKeepsTheStateForANewRun) {
   Installed scene;
   // 515 deletes, then the first directory removal fails although the directory is empty.
   platform::testing::set_fault(platform::testing::FaultMode::fail, 516);
-  std::string error = error_of([&] { uninstall_patch(scene.game, false); });
+  std::string error = message_of([&] { uninstall_patch(scene.game, false); });
   platform::testing::set_fault(platform::testing::FaultMode::none, 0);
   EXPECT_EQ(error, "无法移除补丁新增目录。");
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(INSTALL_STATE_NAME))));
-  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), "");
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "");
   EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv"), snapshot(scene.game)), "");
 }
 
@@ -230,7 +230,7 @@ TEST(Uninstall, StateThatLeadsOutOfTheGameDirectoryIsRefused) {
     rewrite(c.state);
     // Nothing deleted, inside the game directory or beside it.
     const Snapshot before = snapshot(scene.temp.path);
-    EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), c.message) << c.state.substr(0, 40);
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), c.message) << c.state.substr(0, 40);
     EXPECT_EQ(differences(before, snapshot(scene.temp.path)), "") << c.state.substr(0, 40);
   }
 }
@@ -245,7 +245,7 @@ TEST(Uninstall, LinksInsideTheGameDirectoryAreRefusedBeforeAnythingIsDeleted) {
     fs::rename(patch, fs::path(scene.temp.file(u"elsewhere")));
     fs::create_directory_symlink(fs::path(scene.temp.file(u"elsewhere")), patch);
     Snapshot before = snapshot(scene.temp.path);
-    EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
     EXPECT_EQ(differences(before, snapshot(scene.temp.path)), "");
   }
   {
@@ -255,7 +255,7 @@ TEST(Uninstall, LinksInsideTheGameDirectoryAreRefusedBeforeAnythingIsDeleted) {
     fs::rename(dll, fs::path(scene.temp.file(u"winmm.dll")));
     fs::create_symlink(fs::path(scene.temp.file(u"winmm.dll")), dll);
     Snapshot before = snapshot(scene.temp.path);
-    EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
     EXPECT_EQ(differences(before, snapshot(scene.temp.path)), "");
   }
   {
@@ -264,7 +264,7 @@ TEST(Uninstall, LinksInsideTheGameDirectoryAreRefusedBeforeAnythingIsDeleted) {
     fs::rename(fs::path(scene.record_dir), fs::path(scene.temp.file(u"records")));
     fs::create_directory_symlink(fs::path(scene.temp.file(u"records")), fs::path(scene.record_dir));
     Snapshot before = snapshot(scene.temp.path);
-    EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), REPARSE);
     EXPECT_EQ(differences(before, snapshot(scene.temp.path)), "");
   }
 }

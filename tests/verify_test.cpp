@@ -30,14 +30,14 @@ TEST(Verify, PassesAndReadsOnly) {
   Installed scene;
   Snapshot installed = snapshot(scene.game);
   reported_file = u"left over";
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
   EXPECT_TRUE(reported_file.empty());
   EXPECT_EQ(differences(installed, snapshot(scene.game)), "");
 }
 
 TEST(Verify, WithoutAnInstallStateNothingIsExamined) {
   Scene scene;
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "Cannot open input file");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "Cannot open input file");
 }
 
 TEST(Verify, ReportsTheFirstDamageInRecordOrder) {
@@ -84,7 +84,7 @@ TEST(Verify, ReportsTheFirstDamageInRecordOrder) {
   for (const Case& c : cases) {
     Installed scene;
     c.damage(scene);
-    EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), c.message) << c.what;
+    EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), c.message) << c.what;
     EXPECT_EQ(wide_to_utf8(reported_file), wide_to_utf8(c.reported)) << c.what;
   }
 }
@@ -102,13 +102,13 @@ TEST(Verify, ATranslatedScriptReplacedWithItsRecordedDigestFailsTheSignature) {
   fs::remove(fs::path(scene.in_game(INSTALL_STATE_NAME)));
   write_test_file(scene.in_game(INSTALL_STATE_NAME),
                   format_install_state(fs::path(state.record_dir).filename().u16string(), state.entries));
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "补丁清单与组件签名不匹配，请使用完整的原始补丁。");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "补丁清单与组件签名不匹配，请使用完整的原始补丁。");
 }
 
 TEST(Verify, TheGameScriptsMustStillFitTheTable) {
   Installed scene;
   fs::remove(fs::path(scene.in_game(u"AdvData/MES/title.MES")));
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "游戏目录缺少存档兼容表要求的原版剧本文件。");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "游戏目录缺少存档兼容表要求的原版剧本文件。");
 }
 
 // The game runs from the directory (its ZDH.EXE is a waiting program here): verify still runs and
@@ -122,9 +122,9 @@ TEST(Verify, RunsWhileTheGameRuns) {
   install_patch(scene.game);
   sleeper::Sleeper game(zdh);
   ASSERT_TRUE(sleeper::listed(zdh));
-  EXPECT_EQ(error_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
   const std::string running = "游戏目录中的程序仍在运行，请先退出游戏。";
-  EXPECT_EQ(error_of([&] { uninstall_patch(scene.game, false); }), running);
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), running);
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(u"_vanro/runtime/winmm.dll"))));
 }
 

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <exception>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -19,6 +17,7 @@
 #include "installer/settings.h"
 #include "integrity/sha256.h"
 #include "tests/support/demo.h"
+#include "tests/support/message.h"
 #include "tests/support/temp_dir.h"
 
 namespace install_scene {
@@ -61,15 +60,6 @@ inline std::string differences(const Snapshot& before, const Snapshot& after) {
   for (const auto& [path, value] : after)
     if (!before.count(path)) text += "new: " + path + "\n";
   return text;
-}
-
-inline std::string error_of(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "";
 }
 
 // The message a failed install ends with after a completed rollback.
