@@ -1,6 +1,7 @@
 #include "common/file_io.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "common/path.h"
@@ -39,6 +40,25 @@ std::string read_whole_file(const std::u16string& path, uint64_t limit) {
   file.close();
   if (done != *size) throw PatchError("Incomplete file read");
   return buffer;
+}
+
+void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look) {
+  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
+  if (!handle) throw PatchError("Cannot open input file");
+  OpenFile file{*handle};
+
+  std::optional<uint64_t> size = platform::open_file_size(file.handle);
+  if (!size || *size > limit) throw PatchError("File size exceeds limit");
+
+  // The open handle keeps writers out, so the pieces are one consistent file.
+  constexpr uint64_t PIECE = 65536;
+  char piece[PIECE];
+  for (uint64_t offset = 0; offset < *size;) {
+    uint64_t want = *size - offset < PIECE ? *size - offset : PIECE, done = 0;
+    if (!platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
+    look(offset, piece, done);
+    offset += done;
+  }
 }
 
 void write_new_file(const std::u16string& path, const std::string& content) {

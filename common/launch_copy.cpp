@@ -38,12 +38,25 @@ bool has_launch_fixes(const std::string& bytes) {
   return true;
 }
 
+std::size_t launch_fixes_in_piece(uint64_t offset, const char* bytes, uint64_t length) {
+  std::size_t found = 0;
+  for (const LaunchFix& fix : LAUNCH_FIX_TABLE)
+    if (fix.offset >= offset && fix.offset - offset < length && static_cast<uint8_t>(bytes[fix.offset - offset]) == fix.value)
+      ++found;
+  return found;
+}
+
+// Read in pieces: a launch copy is several megabytes, and only eight of its bytes matter here.
 bool file_has_launch_fixes(const std::u16string& path) {
+  std::size_t found = 0;
   try {
-    return has_launch_fixes(read_whole_file(path, LAUNCH_COPY_READ_LIMIT));
+    read_file_in_pieces(path, LAUNCH_COPY_READ_LIMIT, [&](uint64_t offset, const char* bytes, uint64_t length) {
+      found += launch_fixes_in_piece(offset, bytes, length);
+    });
   } catch (...) {
     return false;
   }
+  return found == LAUNCH_FIX_TABLE.size();
 }
 
 namespace {

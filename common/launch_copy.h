@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,4 +19,7 @@ inline constexpr char16_t STAGING_SUFFIX[] = u".vanro-new";
 std::string build_launch_copy(const std::u16string& zdh_exe_path);
 bool has_launch_fixes(const std::string& bytes);
 bool file_has_launch_fixes(const std::u16string& path);
+// How many fixes lie within the piece of a file that starts at `offset` and hold their value. The
+// offsets are distinct, so a file whose pieces count all eight carries every fix.
+std::size_t launch_fixes_in_piece(uint64_t offset, const char* bytes, uint64_t length);
 void write_launch_copy(const std::u16string& target, const std::string& bytes);

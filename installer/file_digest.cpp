@@ -12,10 +12,7 @@ LaunchCopyDigest launch_copy_digest(const std::u16string& path) {
   uint64_t size = 0;
   LaunchCopyDigest result;
   result.sha256 = sha256_file_hex(path, [&](uint64_t offset, const char* bytes, uint64_t length) {
-    for (const LaunchFix& fix : LAUNCH_FIX_TABLE)
-      if (fix.offset >= offset && fix.offset < offset + length &&
-          static_cast<uint8_t>(bytes[fix.offset - offset]) == fix.value)
-        ++found;
+    found += launch_fixes_in_piece(offset, bytes, length);
     size = offset + length;
   });
   result.has_launch_fixes = found == LAUNCH_FIX_TABLE.size() && size <= LAUNCH_COPY_READ_LIMIT;

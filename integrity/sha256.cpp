@@ -2,10 +2,7 @@
 #include "integrity/sha256.h"
 
 #include <cstring>
-#include <optional>
 
-#include "common/patch_error.h"
-#include "common/platform.h"
 #include "integrity/sha256_blocks.h"
 
 namespace sha256_blocks {
@@ -99,12 +96,6 @@ std::array<uint8_t, 32> finish_with(Sha256& hasher, BlockFunction run) {
 
 namespace {
 
-// Closes the file on every way out, errors included.
-struct FileCloser {
-  platform::FileHandle handle;
-  ~FileCloser() { platform::close_file(handle); }
-};
-
 // Decided on the first use and kept for the whole run: the CPU does not change under us.
 sha256_blocks::BlockFunction block_function() {
   static const sha256_blocks::BlockFunction chosen =
@@ -148,24 +139,12 @@ std::string sha256_hex(const void* bytes, std::size_t length) {
 }
 
 std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look) {
-  std::optional<platform::FileHandle> opened = platform::open_for_read(path);
-  if (!opened) throw PatchError("Cannot open input file");
-  FileCloser file{*opened};
-  std::optional<uint64_t> size = platform::open_file_size(file.handle);
-  if (!size || *size > FILE_HASH_LIMIT) throw PatchError("File size exceeds limit");
-
-  // The open handle keeps writers out, so the pieces are one consistent file.
-  constexpr uint64_t PIECE = 65536;
-  char piece[PIECE];
   Sha256 hasher;
   hasher.reset();
-  for (uint64_t offset = 0; offset < *size;) {
-    uint64_t want = *size - offset < PIECE ? *size - offset : PIECE, done = 0;
-    if (!platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
-    hasher.update(piece, static_cast<std::size_t>(done));
-    if (look) look(offset, piece, done);
-    offset += done;
-  }
+  read_file_in_pieces(path, FILE_HASH_LIMIT, [&](uint64_t offset, const char* bytes, uint64_t length) {
+    hasher.update(bytes, static_cast<std::size_t>(length));
+    if (look) look(offset, bytes, length);
+  });
   std::array<uint8_t, 32> digest = hasher.finish();
   return to_hex(digest.data(), digest.size());
 }

@@ -4,8 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "common/file_io.h"
 
 inline constexpr uint64_t FILE_HASH_LIMIT = 134217728;
 
@@ -27,5 +28,4 @@ inline std::string sha256_hex(const std::string& bytes) { return sha256_hex(byte
 // exceeds limit", "Incomplete file read"). The file is hashed as it is read, in pieces that stay in
 // the processor's cache; `look`, when given, sees every piece with its offset, so that other checks
 // of the same bytes need no second read.
-using FilePieceLook = std::function<void(uint64_t offset, const char* bytes, uint64_t length)>;
 std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look = {});
