@@ -13,8 +13,8 @@ namespace {
 
 // Closes the handle on every way out, errors included.
 struct OpenFile {
-  platform::FileHandle handle;
-  bool open = true;
+  platform::FileHandle handle{};
+  bool open = false;
   ~OpenFile() { close(); }
   void close() {
     if (open) platform::close_file(handle);
@@ -22,39 +22,42 @@ struct OpenFile {
   }
 };
 
+// Opens a file for reading and learns its size, refusing one over `limit` before anything is read
+// or allocated.
+uint64_t open_within_limit(const std::u16string& path, uint64_t limit, OpenFile& file) {
+  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
+  if (!handle) throw PatchError("Cannot open input file");
+  file.handle = *handle;
+  file.open = true;
+  std::optional<uint64_t> size = platform::open_file_size(file.handle);
+  if (!size || *size > limit) throw PatchError("File size exceeds limit");
+  return *size;
+}
+
 }  // namespace
 
 std::string read_whole_file(const std::u16string& path, uint64_t limit) {
-  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
-  if (!handle) throw PatchError("Cannot open input file");
-  OpenFile file{*handle};
-
-  std::optional<uint64_t> size = platform::open_file_size(file.handle);
-  if (!size || *size > limit) throw PatchError("File size exceeds limit");
+  OpenFile file;
+  const uint64_t size = open_within_limit(path, limit, file);
 
   // Nothing is allocated until the size is known to be within the caller's limit.
-  std::string buffer(static_cast<std::size_t>(*size), '\0');
+  std::string buffer(static_cast<std::size_t>(size), '\0');
   uint64_t done = 0;
-  if (*size != 0 && !platform::read_file(file.handle, buffer.data(), *size, done))
-    throw PatchError("Incomplete file read");
+  if (size != 0 && !platform::read_file(file.handle, buffer.data(), size, done)) throw PatchError("Incomplete file read");
   file.close();
-  if (done != *size) throw PatchError("Incomplete file read");
+  if (done != size) throw PatchError("Incomplete file read");
   return buffer;
 }
 
 void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look) {
-  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
-  if (!handle) throw PatchError("Cannot open input file");
-  OpenFile file{*handle};
-
-  std::optional<uint64_t> size = platform::open_file_size(file.handle);
-  if (!size || *size > limit) throw PatchError("File size exceeds limit");
+  OpenFile file;
+  const uint64_t size = open_within_limit(path, limit, file);
 
   // The open handle keeps writers out, so the pieces are one consistent file.
   constexpr uint64_t PIECE = 65536;
   char piece[PIECE];
-  for (uint64_t offset = 0; offset < *size;) {
-    uint64_t want = *size - offset < PIECE ? *size - offset : PIECE, done = 0;
+  for (uint64_t offset = 0; offset < size;) {
+    uint64_t want = size - offset < PIECE ? size - offset : PIECE, done = 0;
     if (!platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
     look(offset, piece, done);
     offset += done;
@@ -64,7 +67,7 @@ void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FileP
 void write_new_file(const std::u16string& path, const std::string& content) {
   std::optional<platform::FileHandle> handle = platform::create_new_file(path);
   if (!handle) throw PatchError("Cannot create new file");
-  OpenFile file{*handle};
+  OpenFile file{*handle, true};
 
   uint64_t done = 0;
   if (!content.empty() && (!platform::write_file(file.handle, content.data(), content.size(), done) ||

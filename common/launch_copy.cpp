@@ -32,10 +32,7 @@ std::string build_launch_copy(const std::u16string& zdh_exe_path) {
 }
 
 bool has_launch_fixes(const std::string& bytes) {
-  for (const LaunchFix& fix : LAUNCH_FIX_TABLE) {
-    if (fix.offset >= bytes.size() || static_cast<uint8_t>(bytes[fix.offset]) != fix.value) return false;
-  }
-  return true;
+  return launch_fixes_in_piece(0, bytes.data(), bytes.size()) == LAUNCH_FIX_TABLE.size();
 }
 
 std::size_t launch_fixes_in_piece(uint64_t offset, const char* bytes, uint64_t length) {
