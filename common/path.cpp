@@ -26,6 +26,31 @@ std::size_t root_name_length(std::u16string_view p) {
   return 0;
 }
 
+bool is_network_root_name(std::u16string_view name) {
+  return name.size() >= 3 && is_separator(name[0]) && is_separator(name[1]) && name[2] != u'?' && name[2] != u'.';
+}
+
+bool is_verbatim_or_device_root_name(std::u16string_view name) {
+  return name.size() == 3 && !is_drive_letter(name[0]) && !is_network_root_name(name);
+}
+
+// \\?\ and \??\: the prefixes below which the path reaches the file system unchanged.
+bool is_verbatim(std::u16string_view path) {
+  return path.size() >= 4 && path[0] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
+         (path[1] == u'\\' || path[1] == u'?');
+}
+
+bool is_unc(std::u16string_view element) {
+  return element.size() == 3 && (element[0] | 0x20) == u'u' && (element[1] | 0x20) == u'n' &&
+         (element[2] | 0x20) == u'c';
+}
+
+std::size_t element_length(std::u16string_view relative) {
+  std::size_t end = 0;
+  while (end < relative.size() && !is_separator(relative[end])) ++end;
+  return end;
+}
+
 // The root name with its separators made preferred. The two leading separators of a network or
 // device prefix are kept: folding them into one would turn \\server\share into a path on the
 // current drive.
@@ -88,10 +113,46 @@ std::u16string parent_path(std::u16string_view path) {
 }
 
 std::u16string join_path(std::u16string_view directory, std::u16string_view relative) {
+  // Windows passes a verbatim path to the file system as it stands, where '/' is no separator: a
+  // record's _vanro/... below \\?\C:\game would name a file that does not exist.
+  const bool verbatim = is_verbatim(directory);
   std::u16string joined(directory);
-  if (!joined.empty() && !is_separator(joined.back())) joined.push_back(SEP);
+  if (!joined.empty() && !is_separator(joined.back())) joined.push_back(verbatim ? u'\\' : SEP);
+  const std::size_t appended = joined.size();
   joined.append(relative);
+  if (verbatim)
+    for (std::size_t i = appended; i < joined.size(); ++i)
+      if (joined[i] == u'/') joined[i] = u'\\';
   return joined;
+}
+
+std::size_t volume_root_length(std::u16string_view path) {
+  PathParts parts = split_path(path);
+  std::size_t length = parts.root_name.size() + parts.root_directory.size();
+  std::size_t elements = 0;  // of the relative part that still belong to the volume's name
+  if (is_network_root_name(parts.root_name)) {
+    elements = 1;  // the share
+  } else if (is_verbatim_or_device_root_name(parts.root_name)) {
+    // UNC with the server and the share, or else a drive or a volume name.
+    elements = is_unc(parts.relative.substr(0, element_length(parts.relative))) ? 3 : 1;
+  }
+  std::u16string_view rest = parts.relative;
+  for (; elements > 0 && !rest.empty(); --elements) {
+    std::size_t taken = element_length(rest);
+    while (taken < rest.size() && is_separator(rest[taken])) ++taken;
+    length += taken;
+    rest.remove_prefix(taken);
+  }
+  return length;
+}
+
+std::u16string without_verbatim_prefix(std::u16string_view path) {
+  if (!is_verbatim(path)) return std::u16string(path);
+  std::u16string_view rest = path.substr(4);
+  std::u16string_view first = rest.substr(0, element_length(rest));
+  if (first.size() == 2 && is_drive_letter(first[0]) && first[1] == u':') return std::u16string(rest);
+  if (is_unc(first) && first.size() < rest.size()) return u"\\\\" + std::u16string(rest.substr(4));
+  return std::u16string(path);
 }
 
 std::u16string lexically_normal(std::u16string_view path) {

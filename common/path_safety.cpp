@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 #include "common/path.h"
 #include "common/patch_error.h"
@@ -16,15 +17,20 @@ bool is_reparse(const std::optional<uint32_t>& attributes) {
   return attributes && (*attributes & platform::ATTRIBUTE_REPARSE_POINT);
 }
 
-// Calls visit(path) for the path and every directory above it, deepest first, up to the root.
+// Calls visit(path) for the path and every directory above it, deepest first, down to the root of
+// its volume, which is not visited: a drive's root is never a link (Wine reports the root of a drive
+// that maps a Linux folder as one all the same, which would shut out every game on Z:), and the
+// server of a share is no directory to ask about. Every parent is a prefix of the path, so the walk
+// shortens one string in place.
 template <typename Visit>
 void walk_up(const std::u16string& path, Visit visit) {
+  const std::size_t root = volume_root_length(path);
   std::u16string current = path;
-  while (!current.empty()) {
+  while (current.size() > root) {
     visit(current);
-    std::u16string parent = parent_path(current);
-    if (parent == current) return;
-    current = parent;
+    std::size_t parent = parent_path(current).size();
+    if (parent == current.size()) return;
+    current.resize(parent);
   }
 }
 
@@ -59,9 +65,23 @@ bool every_element(std::string_view path, ElementOk element_ok) {
 
 bool path_exists(const std::u16string& path) { return platform::file_attributes(path).has_value(); }
 
+std::optional<uint32_t> present_attributes(const std::u16string& path) {
+  platform::AttributeQuery query = platform::query_attributes(path);
+  if (!query.attributes && !query.missing) throw PatchError("无法读取文件属性，操作已停止。");
+  return query.attributes;
+}
+
+bool is_plain(uint32_t attributes) { return !(attributes & DIRECTORY_OR_REPARSE); }
+
+std::vector<std::u16string> reparse_walk_paths(const std::u16string& path) {
+  std::vector<std::u16string> paths;
+  walk_up(path, [&](const std::u16string& p) { paths.push_back(p); });
+  return paths;
+}
+
 bool is_plain_file(const std::u16string& path) {
   std::optional<uint32_t> attributes = platform::file_attributes(path);
-  return attributes && !(*attributes & DIRECTORY_OR_REPARSE);
+  return attributes && is_plain(*attributes);
 }
 
 bool crosses_reparse_point(const std::u16string& path) {
@@ -124,8 +144,9 @@ std::u16string resolve_package_path(const std::u16string& base, std::string_view
 }
 
 bool same_path(std::u16string_view a, std::u16string_view b) {
+  // A game started from C:\Games\Lirra is the same game to an installer given \\?\C:\Games\Lirra.
   auto comparable = [](std::u16string_view path) {
-    std::u16string normal = lexically_normal(path);
+    std::u16string normal = lexically_normal(without_verbatim_prefix(path));
     for (char16_t& c : normal)
       if (c == u'/') c = u'\\';
     if (!split_path(normal).relative.empty() && is_separator(normal.back())) normal = parent_path(normal);

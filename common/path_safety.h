@@ -1,10 +1,16 @@
 // The rules that keep all work inside plain directories of the local file system.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// True when the path or a directory above it (up to the root) is a reparse point or link.
+// The paths that the reparse-point walks ask about, deepest first: the path and every directory
+// above it down to, but not including, the root of its volume.
+std::vector<std::u16string> reparse_walk_paths(const std::u16string& path);
+// True when the path or a directory above it (up to its volume's root) is a reparse point or link.
 bool crosses_reparse_point(const std::u16string& path);
 // Raises "目录含符号链接或重解析点，操作已停止。" when crosses_reparse_point.
 void check_no_reparse_points(const std::u16string& path);
@@ -18,3 +24,8 @@ bool same_path(std::u16string_view a, std::u16string_view b);
 bool path_exists(const std::u16string& path);
 // Whether the path is a plain file: readable attributes, neither directory nor reparse point.
 bool is_plain_file(const std::u16string& path);
+bool is_plain(uint32_t attributes);
+// The attributes of what exists at the path, or nullopt when nothing does (the path, or a directory
+// on the way to it, is not found). Any other failure to read them raises
+// "无法读取文件属性，操作已停止。": a file that cannot be looked at is never taken for one already gone.
+std::optional<uint32_t> present_attributes(const std::u16string& path);

@@ -6,7 +6,8 @@
 // tests. Nothing here throws and nothing here knows a message text: callers turn failures into
 // PatchError with their own wording.
 //
-// Paths are UTF-16 full paths in which both '\' and '/' separate elements.
+// Paths are UTF-16 full paths in which both '\' and '/' separate elements, except below a verbatim
+// prefix (\\?\), where only '\' does; the path join writes '\' there.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +42,24 @@ std::u16string lower_case(std::u16string text);
 
 // ---- File attributes and directories ----------------------------------------------------------
 
+inline constexpr uint32_t ATTRIBUTE_READ_ONLY = 0x1;
 inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
 
-// GetFileAttributesW: nullopt when the query fails (missing path, no access, ...).
-// A link at the path itself is reported as a reparse point, not followed.
-std::optional<uint32_t> file_attributes(const std::u16string& path);
+// GetFileAttributesW: nullopt when the query fails. A link at the path itself is reported as a
+// reparse point, not followed.
+struct AttributeQuery {
+  std::optional<uint32_t> attributes;
+  // The query failed because the path or a directory on the way does not exist (file or path not
+  // found), not because it could not be asked (no access, a name the volume refuses, ...).
+  bool missing = false;
+};
+AttributeQuery query_attributes(const std::u16string& path);
+inline std::optional<uint32_t> file_attributes(const std::u16string& path) { return query_attributes(path).attributes; }
+
+// SetFileAttributesW without FILE_ATTRIBUTE_READONLY, so that the file can be deleted again. A file
+// that is not read-only is left as it is. False when the attributes cannot be read or set.
+bool clear_read_only(const std::u16string& path);
 
 // Whether the path is a directory, following links. A missing path gives false with no error;
 // any other failure of the query is returned as the error.
@@ -156,7 +169,7 @@ void write_stderr(std::string_view utf8);
 // ---- Test hooks -------------------------------------------------------------------------------
 //
 // In test builds a test can make the Nth mutating call (create, write, flush, copy, rename,
-// delete, directory create or remove, profile write) fail, or end the process abruptly there,
+// delete, attribute change, directory create or remove, profile write) fail, or end the process abruptly there,
 // and can pretend a given amount of free disk space. The environment variable VANRO_FAULT
 // ("fail:N" or "crash:N") sets the same from outside, for tests that run the programs.
 // In builds with a real key the hooks are compiled out and these functions do nothing.

@@ -34,8 +34,10 @@
 #include <cwctype>
 #include <memory>
 
+#include "common/launch_copy.h"
 #include "common/platform.h"
 #include "common/platform_faults.h"
+#include "common/profile_text.h"
 
 extern char** environ;
 
@@ -99,6 +101,10 @@ std::u16string from_native(const std::string& path) {
 }
 
 std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
+
+// The read-only attribute of Windows, as Wine maps it: a plain file that its owner may not write.
+// Like DeleteFileW, delete_file refuses such a file, so that the programs meet it here as well.
+bool is_read_only(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
 
 // Makes a rename or a creation durable, as MOVEFILE_WRITE_THROUGH does for the rename on Windows.
 void sync_parent_directory(const std::string& path) {
@@ -173,16 +179,29 @@ std::u16string lower_case(std::u16string text) {
 
 // ---- File attributes and directories --------------------------------------------------------------
 
-std::optional<uint32_t> file_attributes(const std::u16string& path) {
+AttributeQuery query_attributes(const std::u16string& path) {
   std::string p = native(path);
   struct stat st {};
-  if (p.empty() || ::lstat(p.c_str(), &st) != 0) return std::nullopt;
+  if (p.empty()) return {};
+  if (::lstat(p.c_str(), &st) != 0) return {std::nullopt, errno == ENOENT || errno == ENOTDIR};
   if (S_ISLNK(st.st_mode)) {
     struct stat target {};
     bool to_directory = ::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
-    return ATTRIBUTE_REPARSE_POINT | (to_directory ? ATTRIBUTE_DIRECTORY : 0u);
+    return {ATTRIBUTE_REPARSE_POINT | (to_directory ? ATTRIBUTE_DIRECTORY : 0u), false};
   }
-  return S_ISDIR(st.st_mode) ? ATTRIBUTE_DIRECTORY : 0x20u;  // FILE_ATTRIBUTE_ARCHIVE for the rest
+  if (S_ISDIR(st.st_mode)) return {ATTRIBUTE_DIRECTORY, false};
+  // FILE_ATTRIBUTE_ARCHIVE for the rest, and read-only where nobody may write, as Wine shows it.
+  return {0x20u | (is_read_only(st) ? ATTRIBUTE_READ_ONLY : 0u), false};
+}
+
+// Only a change of the attributes is a mutating call.
+bool clear_read_only(const std::u16string& path) {
+  std::string p = native(path);
+  struct stat st {};
+  if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
+  if (!is_read_only(st)) return true;
+  if (faults::fail_here()) return false;
+  return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
@@ -312,9 +331,13 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
     ok = n > 0;
     remaining -= n;
   }
-  // Like CopyFileW, the copy takes the source's times along with its content.
+  // Like CopyFileW, the copy takes the source's times and its read-only attribute with its content.
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   ok = ok && ::futimens(out, times) == 0;
+  if (ok && is_read_only(st)) {
+    struct stat made {};
+    ok = ::fstat(out, &made) == 0 && ::fchmod(out, made.st_mode & 07555) == 0;
+  }
   ok = (::close(out) == 0) && ok;
   ::close(in);
   if (!ok) ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
@@ -337,7 +360,13 @@ bool move_file_new(const std::u16string& source, const std::u16string& destinati
 
 bool delete_file(const std::u16string& path) {
   if (faults::fail_here()) return false;
-  return ::unlink(native(path).c_str()) == 0;
+  std::string p = native(path);
+  struct stat st {};
+  if (::lstat(p.c_str(), &st) == 0 && is_read_only(st)) {
+    errno = EACCES;
+    return false;
+  }
+  return ::unlink(p.c_str()) == 0;
 }
 
 // ---- Process and program --------------------------------------------------------------------------
@@ -438,120 +467,35 @@ void initialize_com() {}
 
 // ---- Profile (INI) files --------------------------------------------------------------------------
 //
-// A small profile reader and writer of our own. Like the Windows profile functions it keeps a file
-// that begins with the UTF-16 LE byte-order mark in UTF-16 LE and any other file in 8-bit text,
-// changes only the one value, and keeps every other line as it stands.
+// Profile functions of our own, made of the text rules of profile_text.h: like the Windows ones they
+// keep a file that begins with the UTF-16 LE byte-order mark in UTF-16 LE and any other file in 8-bit
+// text, and change only the one value. A write goes to the file's staging name, created create-only
+// and flushed, and is renamed over the file: a crash leaves the old file or the new one whole, and
+// at worst the staging file, which the uninstall keeps a copy of before it removes it.
 namespace {
 
-struct ProfileText {
-  std::u16string text;
-  bool utf16 = false;
-};
-
-ProfileText load_profile(const std::string& path) {
-  ProfileText profile;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return profile;
+std::optional<ProfileText> load_profile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
   std::string bytes;
   char chunk[65536];
-  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, static_cast<std::size_t>(n));
+  ssize_t n = 0;
+  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
   ::close(fd);
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-    profile.utf16 = true;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-      profile.text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                   (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  } else {
-    for (unsigned char c : bytes) profile.text.push_back(c);
-  }
-  return profile;
-}
-
-std::string encode_profile(const ProfileText& profile) {
-  std::string bytes;
-  if (profile.utf16) {
-    bytes = "\xFF\xFE";
-    for (char16_t c : profile.text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
-    }
-  } else {
-    for (char16_t c : profile.text) bytes.push_back(static_cast<char>(c));
-  }
-  return bytes;
-}
-
-std::u16string trim(std::u16string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == u' ' || s[b] == u'\t')) ++b;
-  while (e > b && (s[e - 1] == u' ' || s[e - 1] == u'\t' || s[e - 1] == u'\r')) --e;
-  return std::u16string(s.substr(b, e - b));
-}
-
-bool equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
-  return lower_case(std::u16string(a)) == lower_case(std::u16string(b));
-}
-
-struct ProfileLine {
-  std::size_t begin, end;  // the line without its LF
-};
-
-std::vector<ProfileLine> profile_lines(const std::u16string& text) {
-  std::vector<ProfileLine> lines;
-  for (std::size_t begin = 0; begin < text.size();) {
-    std::size_t lf = text.find(u'\n', begin);
-    std::size_t end = lf == std::u16string::npos ? text.size() : lf;
-    lines.push_back({begin, end});
-    begin = end + 1;
-  }
-  return lines;
-}
-
-std::optional<std::u16string> section_of(std::u16string_view line) {
-  std::u16string t = trim(line);
-  if (t.size() >= 2 && t.front() == u'[' && t.back() == u']') return trim(std::u16string_view(t).substr(1, t.size() - 2));
-  return std::nullopt;
-}
-
-// Finds key=value in the section: the line index of the key, and the index after the section's last line.
-struct KeyPlace {
-  bool section_found = false;
-  std::optional<std::size_t> key_line;
-  std::size_t insert_at = 0;
-};
-
-KeyPlace find_key(const std::u16string& text, const std::vector<ProfileLine>& lines, const std::u16string& section,
-                  const std::u16string& key) {
-  KeyPlace place;
-  bool inside = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::u16string_view line(text.data() + lines[i].begin, lines[i].end - lines[i].begin);
-    if (std::optional<std::u16string> name = section_of(line)) {
-      inside = equal_ignoring_case(*name, section);
-      place.section_found = place.section_found || inside;
-      if (inside) place.insert_at = i + 1;
-      continue;
-    }
-    if (!inside) continue;
-    if (!trim(line).empty()) place.insert_at = i + 1;
-    std::size_t equals = line.find(u'=');
-    if (equals != std::u16string_view::npos && !place.key_line && equal_ignoring_case(trim(line.substr(0, equals)), key))
-      place.key_line = i;
-  }
-  return place;
+  if (n < 0) return std::nullopt;
+  return decode_profile(bytes);
 }
 
 bool save_profile(const std::string& path, const ProfileText& profile) {
-  // Written beside the file and renamed over it, so a crash leaves the old or the new file whole.
-  std::string temporary = path + ".vanro-ini";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::string staging = native(from_native(path) + STAGING_SUFFIX);
+  int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   std::string bytes = encode_profile(profile);
   uint64_t done = 0;
   bool ok = write_fully(fd, bytes.data(), bytes.size(), done) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
+  ok = ok && ::rename(staging.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(staging.c_str());
   if (ok) sync_parent_directory(path);
   return ok;
 }
@@ -561,20 +505,12 @@ bool save_profile(const std::string& path, const ProfileText& profile) {
 std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
                                   const std::u16string& fallback, const std::u16string& path,
                                   std::size_t buffer_chars) {
-  ProfileText profile = load_profile(native(path));
-  std::vector<ProfileLine> lines = profile_lines(profile.text);
-  KeyPlace place = find_key(profile.text, lines, section, key);
-  std::u16string value = fallback;
-  if (place.key_line) {
-    const ProfileLine& line = lines[*place.key_line];
-    std::u16string_view text(profile.text.data() + line.begin, line.end - line.begin);
-    value = trim(text.substr(text.find(u'=') + 1));
-    if (value.size() >= 2 && value.front() == value.back() && (value.front() == u'"' || value.front() == u'\''))
-      value = value.substr(1, value.size() - 2);
-  }
+  std::optional<ProfileText> profile = load_profile(native(path));
+  std::optional<std::u16string> value = profile ? profile_value(profile->text, section, key) : std::nullopt;
+  std::u16string text = value ? *value : fallback;
   if (buffer_chars == 0) return {};
-  if (value.size() > buffer_chars - 1) value.resize(buffer_chars - 1);
-  return value;
+  if (text.size() > buffer_chars - 1) text.resize(buffer_chars - 1);
+  return text;
 }
 
 bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
@@ -582,23 +518,8 @@ bool write_profile_string(const std::u16string& section, const std::u16string& k
   if (faults::fail_here()) return false;
   std::string p = native(path);
   if (p.empty()) return false;
-  ProfileText profile = load_profile(p);
-  std::vector<ProfileLine> lines = profile_lines(profile.text);
-  KeyPlace place = find_key(profile.text, lines, section, key);
-  std::u16string eol = profile.text.find(u"\r\n") != std::u16string::npos || profile.text.empty() ? u"\r\n" : u"\n";
-  std::u16string entry = key + u"=" + value;
-  if (place.key_line) {
-    const ProfileLine& line = lines[*place.key_line];
-    std::size_t end = line.end > line.begin && profile.text[line.end - 1] == u'\r' ? line.end - 1 : line.end;
-    profile.text.replace(line.begin, end - line.begin, entry);
-  } else if (place.section_found) {
-    std::size_t at = place.insert_at < lines.size() ? lines[place.insert_at].begin : profile.text.size();
-    if (at == profile.text.size() && !profile.text.empty() && profile.text.back() != u'\n') profile.text += eol;
-    profile.text.insert(at, entry + eol);
-  } else {
-    if (!profile.text.empty() && profile.text.back() != u'\n') profile.text += eol;
-    profile.text += u"[" + section + u"]" + eol + entry + eol;
-  }
+  ProfileText profile = load_profile(p).value_or(ProfileText{});
+  profile.text = with_profile_value(profile.text, section, key, value);
   return save_profile(p, profile);
 }
 

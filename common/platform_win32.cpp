@@ -22,7 +22,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/launch_copy.h"
 #include "common/platform_faults.h"
+#include "common/profile_text.h"
 
 namespace platform {
 namespace {
@@ -151,10 +153,22 @@ std::u16string lower_case(std::u16string text) {
 
 // GetFileAttributesW does not follow a link: a link at the path reports FILE_ATTRIBUTE_REPARSE_POINT,
 // which is what the reparse-point walks need to see.
-std::optional<uint32_t> file_attributes(const std::u16string& path) {
+AttributeQuery query_attributes(const std::u16string& path) {
   DWORD attributes = GetFileAttributesW(wide(path));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-  return attributes;
+  if (attributes != INVALID_FILE_ATTRIBUTES) return {attributes, false};
+  DWORD code = GetLastError();
+  return {std::nullopt, code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND};
+}
+
+// A read-only file cannot be deleted, and CopyFileW carries the attribute over from the package.
+// Only a change of the attributes is a mutating call.
+bool clear_read_only(const std::u16string& path) {
+  DWORD attributes = GetFileAttributesW(wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+  if (injected_fault()) return false;
+  attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  return SetFileAttributesW(wide(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
@@ -386,10 +400,60 @@ void initialize_com() {
 
 // ---- Profile (INI) files ----------------------------------------------------------------------
 
+namespace {
+
+// The profile functions take a full path of fewer than MAX_PATH characters without a verbatim
+// prefix: they are not long-path aware (Wine's refuse a longer path outright). Any other path is
+// read and changed here by the same rules (profile_text.h), through the file calls that take every
+// path the programs use. Such a write goes to the file's staging name, created create-only and
+// flushed, and replaces the file in one write-through rename.
+bool profile_functions_take(const std::u16string& path) {
+  return path.size() < MAX_PATH && path.compare(0, 4, u"\\\\?\\") != 0;
+}
+
+std::optional<ProfileText> load_profile(const std::u16string& path) {
+  HANDLE file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string bytes;
+  std::vector<char> chunk(65536);
+  DWORD read = 0;
+  BOOL ok = TRUE;
+  while ((ok = ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) && read > 0)
+    bytes.append(chunk.data(), read);
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return decode_profile(bytes);
+}
+
+bool save_profile(const std::u16string& path, const ProfileText& profile) {
+  std::u16string staging = path + STAGING_SUFFIX;
+  HANDLE file = CreateFileW(wide(staging), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string bytes = encode_profile(profile);
+  DWORD written = 0;
+  bool ok = bytes.size() <= MAXDWORD &&
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file);
+  ok = CloseHandle(file) && ok;
+  ok = ok && MoveFileExW(wide(staging), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(wide(staging));
+  return ok;
+}
+
+}  // namespace
+
 std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
                                   const std::u16string& fallback, const std::u16string& path,
                                   std::size_t buffer_chars) {
   if (buffer_chars == 0 || buffer_chars > MAXDWORD) return {};
+  if (!profile_functions_take(path)) {
+    std::optional<ProfileText> profile = load_profile(path);
+    std::u16string value = fallback;
+    if (profile) value = profile_value(profile->text, section, key).value_or(fallback);
+    if (value.size() > buffer_chars - 1) value.resize(buffer_chars - 1);
+    return value;
+  }
   std::vector<wchar_t> buffer(buffer_chars);
   DWORD length = GetPrivateProfileStringW(wide(section), wide(key), wide(fallback), buffer.data(),
                                           static_cast<DWORD>(buffer_chars), wide(path));
@@ -400,13 +464,20 @@ std::u16string get_profile_string(const std::u16string& section, const std::u16s
 bool write_profile_string(const std::u16string& section, const std::u16string& key,
                           const std::u16string& value, const std::u16string& path) {
   if (injected_fault()) return false;
+  if (!profile_functions_take(path)) {
+    ProfileText profile = load_profile(path).value_or(ProfileText{});
+    profile.text = with_profile_value(profile.text, section, key, value);
+    return save_profile(path, profile);
+  }
   return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)) != 0;
 }
 
 // All three names null asks the platform to write its cached copy of the file to disk; Windows
-// answers FALSE even when it did so, which is why callers ignore the result.
+// answers FALSE even when it did so, which is why callers ignore the result. A file written here
+// without the profile functions is on disk already.
 bool flush_profile(const std::u16string& path) {
   if (injected_fault()) return false;
+  if (!profile_functions_take(path)) return false;
   return WritePrivateProfileStringW(nullptr, nullptr, nullptr, wide(path)) != 0;
 }
 

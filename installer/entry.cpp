@@ -41,6 +41,9 @@ CommandLine parse_arguments(const std::vector<std::u16string>& arguments) {
       line.has_hotkey = true;
     } else if (argument.size() >= 2 && argument.compare(0, 2, u"--") == 0) {
       throw PatchError("无法识别的命令行选项。");
+    } else if (argument.empty()) {
+      // A script's unset variable: no directory was given, not the current one.
+      continue;
     } else {
       if (line.has_directory) throw PatchError("只可指定一个游戏目录。");
       line.directory = argument;

@@ -11,15 +11,18 @@
 #include "common/text.h"
 
 void check_game_dir(const std::u16string& dir) {
+  // An empty or relative path has no root to walk up to: the reparse walk and the running-game
+  // check would look at nothing, or at wherever the process happens to run.
+  if (!is_absolute_path(dir)) throw PatchError(NOT_A_GAME_DIRECTORY);
   check_no_reparse_points(dir);
-  if (!is_plain_file(join_path(dir, u"ZDH.EXE"))) throw PatchError("所选目录不是 Lirra 游戏目录。");
+  if (!is_plain_file(join_path(dir, u"ZDH.EXE"))) throw PatchError(NOT_A_GAME_DIRECTORY);
 
   // The scripts folder may itself be a link to a real folder: its target's status is what counts.
   std::u16string scripts = join_path(join_path(dir, u"AdvData"), u"MES");
   bool is_directory = false;
   if (std::error_code error = platform::directory_status(scripts, is_directory))
     throw std::filesystem::filesystem_error("status", std::filesystem::path(scripts), error);
-  if (!is_directory) throw PatchError("所选目录不是 Lirra 游戏目录。");
+  if (!is_directory) throw PatchError(NOT_A_GAME_DIRECTORY);
 }
 
 void check_game_not_running(const std::u16string& dir) {

@@ -10,6 +10,7 @@
 #include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
+#include "common/profile_text.h"
 #include "common/text.h"
 #include "installer/entry.h"
 #include "installer/game_dir.h"
@@ -219,6 +220,10 @@ void install_file(const std::u16string& source, const std::u16string& target, co
   std::u16string staging = target + STAGING_SUFFIX;
   if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
   copy_to_new_file(source, staging);
+  // A package unpacked from a disc or by an archive tool may hold read-only files, and the copy
+  // carries the attribute over: an installed file that stayed read-only could not be removed by the
+  // uninstall or by a rollback. Like a failed copy, a failure here leaves the staging file to them.
+  if (!platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
   if (sha256_file_hex(staging) != digest) {
     platform::delete_file(staging);
     throw PatchError("写入后的哈希不符。");
@@ -242,6 +247,8 @@ void store_selected_hotkey(const std::u16string& game_dir) {
   std::string bytes = read_whole_file(hook, HOOK_INI_LIMIT);
   if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[0] != '\xFF' || bytes[1] != '\xFE')
     throw PatchError("原文热键配置未保持 UTF-16 LE 编码。");
-  if (decode_utf16le(bytes, 2).find(u"toggle_key=" + selected_hotkey) == std::u16string::npos)
+  // Read back as the profile functions read it: a packaged Toggle_Key=X is the same key to them and
+  // to the runtime, and keeps its spelling when its value is written.
+  if (profile_value(decode_utf16le(bytes, 2), u"hud", u"toggle_key") != selected_hotkey)
     throw PatchError("所选原文热键未正确保存到配置文件。");
 }

@@ -50,24 +50,41 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state) 
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
-    if (!path_exists(file)) continue;
-    if (!is_plain_file(file)) throw PatchError("目标不是普通文件。");
+    std::optional<uint32_t> attributes = present_attributes(file);
+    if (!attributes) continue;
+    if (!is_plain(*attributes)) throw PatchError("目标不是普通文件。");
     check_removable(record, file);
   }
 }
 
+// Only for a file judged removable: a read-only attribute (a package unpacked from a disc, or an
+// install made before the install cleared it) must not keep our own file in place.
+void remove_judged_file(const std::u16string& file, const char* message) {
+  if (!platform::clear_read_only(file) || !platform::delete_file(file)) throw PatchError(message);
+}
+
 // A crash between creating a staging file and renaming it leaves TARGET.vanro-new behind, and a
-// leftover staging name refuses every later install. Such a file is removed only when it can hold
-// nothing of the user's: it is empty, it is the launch copy's (always rebuilt from ZDH.EXE), or it
-// holds exactly the recorded content. Anything else is left where it is, like any unrecorded file.
-void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target) {
+// leftover staging name refuses every later install. Such a file goes with the install only when
+// nothing of the user's is lost with it: it holds exactly the recorded content; it is a generated
+// launch copy (it carries the byte fixes, and is made again from ZDH.EXE at will); or it belongs to
+// a configuration file, and is kept in user-edits/ first as the file itself would be. Anything else
+// is left where it is, like any file the state does not list.
+void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state) {
   std::u16string staging = target + STAGING_SUFFIX;
-  if (!is_plain_file(staging)) return;
-  uint64_t size = 0;
-  if (platform::file_size(staging, size)) return;
-  bool removable = record.path == LAUNCH_COPY_PATH || size == 0 ||
-                   (size <= FILE_HASH_LIMIT && sha256_file_hex(staging) == record.sha256);
-  if (removable && !platform::delete_file(staging)) throw PatchError("无法移除补丁新增文件。");
+  std::optional<uint32_t> attributes = present_attributes(staging);
+  if (!attributes || !is_plain(*attributes)) return;
+  if (record.path == LAUNCH_COPY_PATH) {
+    if (!file_has_launch_fixes(staging)) return;
+  } else {
+    uint64_t size = 0;
+    if (platform::file_size(staging, size) || size > FILE_HASH_LIMIT) return;
+    const char* copy_name = user_copy_name(record.path);
+    if (sha256_file_hex(staging) != record.sha256) {
+      if (!copy_name) return;
+      save_user_copy(staging, state.record_dir, copy_name);
+    }
+  }
+  remove_judged_file(staging, "无法移除补丁新增文件。");
 }
 
 // Each file is judged again from its bytes as they are now: a file that the user changed after the
@@ -76,21 +93,21 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
-    if (path_exists(file)) {
+    if (present_attributes(file)) {
       std::string digest = check_removable(record, file);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
-      if (!platform::delete_file(file)) throw PatchError("无法移除补丁新增文件。");
+      remove_judged_file(file, "无法移除补丁新增文件。");
     }
-    remove_leftover_staging(record, file);
+    remove_leftover_staging(record, file, state);
   }
 }
 
 void remove_runtime_log(const std::u16string& game_dir, const InstallState& state) {
   std::u16string log = resolve_package_path(game_dir, RUNTIME_LOG_PATH);
-  if (!path_exists(log)) return;
+  if (!present_attributes(log)) return;
   save_user_copy(log, state.record_dir, "runtime.log");
-  if (!platform::delete_file(log)) throw PatchError("无法移除运行日志。");
+  remove_judged_file(log, "无法移除运行日志。");
 }
 
 // A path as compared here: lexical normal form, without a trailing separator after an element.
@@ -163,7 +180,7 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
 }
 
 void save_user_copy(const std::u16string& file, const std::u16string& record_dir, const std::string& name) {
-  if (!path_exists(file)) return;
+  if (!present_attributes(file)) return;
   std::u16string candidate = resolve_package_path(record_dir, user_edits_candidate(name, 0));
   for (std::size_t attempt = 1; path_exists(candidate); ++attempt)
     candidate = resolve_package_path(record_dir, user_edits_candidate(name, attempt));

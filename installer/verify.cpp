@@ -19,7 +19,8 @@ void verify_installation(const std::u16string& game_dir) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
-    if (!is_plain_file(file)) throw PatchError("补丁文件缺失。");
+    std::optional<uint32_t> attributes = present_attributes(file);
+    if (!attributes || !is_plain(*attributes)) throw PatchError("补丁文件缺失。");
     if (record.path == LAUNCH_COPY_PATH) {
       LaunchCopyDigest copy = launch_copy_digest(file);
       if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");

@@ -7,6 +7,7 @@
 #include "installer/entry.h"
 #include "installer/report.h"
 #include "installer/settings.h"
+#include "tests/support/install_scene.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -50,6 +51,33 @@ TEST(InstallerCommandLine, RefusalsGoToStandardErrorWithExitCodeOne) {
     EXPECT_EQ(run.err, reported(c.message));
     EXPECT_EQ(run.out, "");
   }
+}
+
+TEST(InstallerCommandLine, AnEmptyDirectoryArgumentIsNoDirectoryAtAll) {
+  // A script's unset variable, run from inside an installed game folder: the operation must not
+  // run on the current directory, nor on a path that the checks cannot look at.
+  install_scene::Scene scene;
+  ASSERT_EQ(scene.run_installer({u"--install", u"--quiet", scene.game}).out, reported("OK"));
+  const install_scene::Snapshot installed = install_scene::snapshot(scene.game);
+  for (const std::vector<std::u16string>& arguments :
+       {std::vector<std::u16string>{u"--uninstall", u"--quiet", u""}, {u"", u"--verify", u"--quiet"},
+        {u"--install", u"--quiet", u"", u"--hotkey", u"Y"}}) {
+    RunResult run = scene.run_installer(arguments, scene.game);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, reported("静默操作必须指定游戏目录。"));
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(install_scene::differences(installed, install_scene::snapshot(scene.game)), "");
+  // Beside a real directory an empty argument is no second one.
+  RunResult verify = scene.run_installer({u"", u"--verify", u"--quiet", scene.game, u""});
+  EXPECT_EQ(verify.err, "");
+  EXPECT_EQ(verify.out, reported("OK"));
+#ifndef _WIN32
+  // In window mode it is no directory either: the folder picker opens (here, cancelled at once).
+  RunResult picked = scene.run_installer({u"--verify", u""}, scene.game);
+  EXPECT_EQ(picked.exit_code, 3);
+  EXPECT_EQ(picked.out + picked.err, "");
+#endif
 }
 
 TEST(InstallerCommandLine, WindowModeWithoutAnswerCancels) {

@@ -70,15 +70,6 @@ uint64_t space_needed(const Scene& scene) {
   return needed;
 }
 
-// A profile file as the runtime keeps it: UTF-16 LE with its byte-order mark.
-std::string utf16le(const std::u16string& text) {
-  std::string bytes = "\xFF\xFE";
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
-  return bytes;
-}
 
 // Read without the installer's reader, whose share mode or lock would refuse the file while the
 // install itself has it open.

@@ -61,6 +61,25 @@ TEST(SamePath, FoldsAsciiCaseAndSeparatorsOnly) {
   EXPECT_FALSE(same_path(u"C:\\Games\\\u00C9", u"C:\\Games\\\u00E9"));  // only ASCII letters fold
   EXPECT_FALSE(same_path(u"C:\\Games\\Lirra", u"D:\\Games\\Lirra"));
   EXPECT_FALSE(same_path(u"C:\\Games\\Lirra\\ZDH.EXE", u"C:\\Games\\Lirra\\ZDH.EXE.bak"));
+  // The game runs from the plain form of a folder that the installer was given verbatim.
+  EXPECT_TRUE(same_path(u"\\\\?\\C:\\Games\\Lirra\\ZDH.EXE", u"C:\\Games\\Lirra\\zdh.exe"));
+  EXPECT_TRUE(same_path(u"\\\\?\\UNC\\srv\\share\\Lirra\\ZDH.EXE", u"\\\\srv\\share\\Lirra\\ZDH.EXE"));
+  EXPECT_FALSE(same_path(u"\\\\?\\C:\\Games\\Lirra\\ZDH.EXE", u"D:\\Games\\Lirra\\ZDH.EXE"));
+}
+
+TEST(ReparseWalk, AsksAboutEveryFolderBelowTheVolumesRoot) {
+  const std::vector<std::pair<std::u16string, std::vector<std::u16string>>> cases = {
+      {u"C:\\Games\\Lirra", {u"C:\\Games\\Lirra", u"C:\\Games"}},
+      {u"Z:\\", {}},
+      {u"a\\b", {u"a\\b", u"a"}},
+      // Neither the share nor its server is asked about: neither is a link of the share's.
+      {u"\\\\srv\\share\\a\\b", {u"\\\\srv\\share\\a\\b", u"\\\\srv\\share\\a"}},
+      {u"\\\\srv\\share\\", {}},
+      {u"\\\\?\\C:\\Games\\Lirra", {u"\\\\?\\C:\\Games\\Lirra", u"\\\\?\\C:\\Games"}},
+      {u"\\\\?\\UNC\\srv\\share\\a", {u"\\\\?\\UNC\\srv\\share\\a"}},
+      {u"/tmp/game", {u"/tmp/game", u"/tmp"}},
+  };
+  for (const auto& [path, asked] : cases) EXPECT_EQ(reparse_walk_paths(path), asked) << testing::PrintToString(path);
 }
 
 TEST(ReparseWalk, PassesOverMissingPathsAndChecksNothingForEmpty) {

@@ -384,39 +384,6 @@ TEST(PlatformWin32Process, SystemErrorTextOnlyForKnownCodes) {
   EXPECT_FALSE(platform::system_error_text(0x2000FFFFu).has_value());
 }
 
-// ---- Profile files ----------------------------------------------------------------------------
-
-std::string utf16le(std::u16string_view text) {
-  std::string bytes;
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
-TEST(PlatformWin32Profile, WriteKeepsAUtf16FileInUtf16) {
-  TempDir dir;
-  const std::u16string ini = dir.file(u"hook.ini");
-  write_test_file(ini, "\xFF\xFE" + utf16le(u"[hud]\r\ntoggle_key=X\r\n"));
-
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"X");
-  EXPECT_TRUE(platform::write_profile_string(u"hud", u"toggle_key", u"Q", ini));
-  platform::flush_profile(ini);
-  const std::string bytes = read_bytes(ini);
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  EXPECT_NE(bytes.find(utf16le(u"toggle_key=Q")), std::string::npos);
-  EXPECT_EQ(bytes.find(utf16le(u"toggle_key=X")), std::string::npos);
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"Q");
-
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"other", u"fallback", ini, 32), u"fallback");
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", dir.file(u"absent.ini"), 32), u"");
-  const std::u16string long_value(40, u'k');
-  EXPECT_TRUE(platform::write_profile_string(u"hud", u"long", long_value, ini));
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"long", u"", ini, 32), long_value.substr(0, 31))
-      << "the buffer holds the terminator too";
-}
-
 // ---- Signature --------------------------------------------------------------------------------
 
 template <std::size_t N>

@@ -99,6 +99,22 @@ TEST(PathForms, JoinPutsOneSeparatorAndKeepsTheRelativePart) {
   EXPECT_EQ(join_path(u"C:\\Games\\Lirra", u"_vanro/runtime/winmm.dll"), u"C:\\Games\\Lirra" + std::u16string(1, platform::PREFERRED_SEPARATOR) + u"_vanro/runtime/winmm.dll");
   EXPECT_EQ(join_path(u"C:\\Games\\Lirra\\", u"ZDH.EXE"), u"C:\\Games\\Lirra\\ZDH.EXE");
   EXPECT_EQ(join_path(u"C:/Games/", u"x"), u"C:/Games/x");
+  // Below a verbatim root only '\\' separates.
+  EXPECT_EQ(join_path(u"\\\\?\\C:\\Games\\Lirra", u"_vanro/runtime/winmm.dll"),
+            u"\\\\?\\C:\\Games\\Lirra\\_vanro\\runtime\\winmm.dll");
+}
+
+TEST(PathForms, VolumeRootAndVerbatimPrefix) {
+  const std::vector<std::pair<std::u16string, std::size_t>> roots = {
+      {u"C:\\Games", 3}, {u"C:\\", 3}, {u"C:x", 2}, {u"\\\\srv\\share\\x", 12}, {u"\\\\srv\\share", 11},
+      {u"\\\\?\\C:\\x", 7}, {u"\\\\?\\UNC\\srv\\share\\x", 18}, {u"\\\\.\\C:\\x", 7},
+      {u"\\\\?\\Volume{1}\\x", 14}, {u"/tmp", 1}, {u"x\\y", 0}, {u"", 0}};
+  for (const auto& [path, length] : roots) EXPECT_EQ(volume_root_length(path), length) << testing::PrintToString(path);
+  const std::vector<std::pair<std::u16string, std::u16string>> plain = {
+      {u"\\\\?\\C:\\Games", u"C:\\Games"}, {u"\\\\?\\UNC\\srv\\share\\x", u"\\\\srv\\share\\x"},
+      {u"\\??\\C:\\x", u"C:\\x"}, {u"\\\\?\\Volume{1}\\x", u"\\\\?\\Volume{1}\\x"}, {u"C:\\x", u"C:\\x"},
+      {u"\\\\.\\C:\\x", u"\\\\.\\C:\\x"}};
+  for (const auto& [path, form] : plain) EXPECT_EQ(without_verbatim_prefix(path), form) << testing::PrintToString(path);
 }
 
 TEST(PathForms, LexicalNormalForm) {

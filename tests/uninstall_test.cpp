@@ -168,22 +168,34 @@ TEST(Uninstall, RetiredNameTakenStopsAfterRemovingAndKeepsTheState) {
 TEST(Uninstall, RemovesLeftoverStagingFilesThatHoldNothingOfTheUsers) {
   Installed scene;
   const std::u16string launcher = scene.in_game(u"VANROLauncher.exe");
-  // A crash between a copy and its rename leaves the staging file; the recorded content, an empty
-  // file and the launch copy's staging file are the install's own and go with the install.
+  // A crash between a copy and its rename leaves the staging file. The recorded content and a
+  // generated launch copy are the install's own and go with it; the staging file of a changed
+  // configuration file is kept in user-edits/ first, as the file itself is.
   fs::copy_file(fs::path(launcher), fs::path(launcher + u".vanro-new"));
-  write_test_file(scene.in_game(u"_vanro/japanese.bin.vanro-new"), "");
-  write_test_file(scene.in_game(u"_vanro/runtime/VANROGame.exe.vanro-new"), "half a launch copy");
+  write_new_file(scene.in_game(u"_vanro/runtime/VANROGame.exe.vanro-new"), build_launch_copy(scene.in_game(u"ZDH.EXE")));
+  const std::string hook = utf16le(u"[hud]\r\ntoggle_key=Q\r\n");
+  write_test_file(scene.in_game(u"_vanro/hook.ini.vanro-new"), hook);
   uninstall_patch(scene.game, false);
-  EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv"), snapshot(scene.game)), "");
+  EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv", {{"hook.ini", sha256_hex(hook)}}),
+                        snapshot(scene.game)),
+            "");
 
-  // Anything else under a staging name is left alone, like any file the state does not list.
+  // Anything else under a staging name is left alone, like any file the state does not list: other
+  // content, an empty file and a launch copy's staging file without the byte fixes.
   Installed other;
-  write_test_file(other.in_game(u"_vanro/runtime/winmm.dll.vanro-new"), "not what was recorded");
-  uninstall_patch(other.game, false);
+  const std::pair<std::u16string, std::string> left[] = {
+      {u"_vanro/runtime/winmm.dll.vanro-new", "not what was recorded"},
+      {u"_vanro/japanese.bin.vanro-new", ""},
+      {u"_vanro/runtime/VANROGame.exe.vanro-new", "half a launch copy"},
+  };
   Snapshot expected = other.expected_after("uninstalled-state.tsv");
   expected["_vanro"] = "dir";
   expected["_vanro/runtime"] = "dir";
-  expected["_vanro/runtime/winmm.dll.vanro-new"] = sha256_hex("not what was recorded");
+  for (const auto& [path, bytes] : left) {
+    write_test_file(other.in_game(path), bytes);
+    expected[wide_to_utf8(path)] = sha256_hex(bytes);
+  }
+  uninstall_patch(other.game, false);
   EXPECT_EQ(differences(expected, snapshot(other.game)), "");
 }
 

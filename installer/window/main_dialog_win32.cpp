@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "common/patch_error.h"
 #include "installer/entry.h"
+#include "installer/game_dir.h"
 #include "installer/operations.h"
 #include "installer/report.h"
 #include "installer/settings.h"
@@ -217,12 +219,23 @@ std::u16string result_text(int button) {
   return u"补丁及隔离资源校验通过。";
 }
 
+// Disabling the control that has the focus sends the focus elsewhere, and Windows does not bring it
+// back when the control is enabled again: it stays on the first static text, where the next Enter
+// would start an install. It goes back to the button that ran, or into the directory box when the
+// directory was what failed.
+void restore_focus(HWND dialog, int id) {
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+
 void run_operation(HWND dialog, DialogState& state, int button) {
+  bool directory_read = false;
+  int focus = button;
   try {
     reported_file.clear();
     std::u16string text = window_text(GetDlgItem(dialog, DIRECTORY_BOX_ID));
     if (text.empty()) throw PatchError("请选择游戏目录。");
     std::u16string game_dir = normalize_game_dir(text);
+    directory_read = true;
     std::u16string hotkey = hotkey_text(state.key_code);
     if (!parse_hotkey_letter(hotkey)) throw PatchError("请选择有效的原文热键。");
     selected_hotkey = hotkey;
@@ -246,11 +259,13 @@ void run_operation(HWND dialog, DialogState& state, int button) {
     set_status(dialog, result);
     MessageBoxW(dialog, wide(result), L"Lirra 简体中文补丁", MB_ICONINFORMATION);
   } catch (const std::exception& error) {
+    if (!directory_read || std::string_view(error.what()) == NOT_A_GAME_DIRECTORY) focus = DIRECTORY_BOX_ID;
     show_operation_error(dialog, error);
   }
   state.busy = false;
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
   set_controls_enabled(dialog, true);
+  restore_focus(dialog, focus);
 }
 
 INT_PTR handle_command(HWND dialog, DialogState& state, int id, int code) {

@@ -18,6 +18,7 @@
 #include "integrity/sha256.h"
 #include "tests/support/demo.h"
 #include "tests/support/message.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace install_scene {
@@ -62,6 +63,16 @@ inline std::string differences(const Snapshot& before, const Snapshot& after) {
   return text;
 }
 
+// A profile file as the runtime keeps it: UTF-16 LE with its byte-order mark.
+inline std::string utf16le(const std::u16string& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
 // The message a failed install ends with after a completed rollback.
 inline std::string rolled_back(const std::string& message) {
   return message + "\n已撤销本次安装的补丁文件，原游戏资源未改动。";
@@ -70,14 +81,18 @@ inline std::string rolled_back(const std::string& message) {
 // A unique folder for one scene, removed with everything in it at the end. Natively it lies in
 // memory (/dev/shm) when there is one: the install syncs every rename to disk, which on a slow
 // disk would make the hundreds of installs of these tests take minutes without testing more.
+inline fs::path default_scene_root() {
+#ifndef _WIN32
+  if (fs::is_directory("/dev/shm")) return "/dev/shm";
+#endif
+  return fs::temp_directory_path();
+}
+
 struct SceneDir {
   std::u16string path;
-  SceneDir() {
+  explicit SceneDir(const fs::path& root = default_scene_root()) {
     static int counter = 0;
-    fs::path root = fs::temp_directory_path();
-#ifndef _WIN32
-    if (fs::is_directory("/dev/shm")) root = "/dev/shm";
-#endif
+    fs::create_directories(root);
     for (int attempt = 0;; ++attempt) {
       fs::path candidate = root / ("vanro-scene-" + std::to_string(std::random_device()()) + "-" +
                                    std::to_string(counter++));
@@ -102,10 +117,13 @@ struct Scene {
   std::u16string game, package;
   Snapshot pristine_game;
 
-  Scene() {
+  // The scene's folder is made in `root`, which is created when it is missing; the game and the
+  // package folders lie in it, below `within` (a relative path ending with '/', or empty).
+  explicit Scene(const fs::path& root = default_scene_root(), const std::u16string& within = u"") : temp(root) {
     const DemoPaths& demo = small_demo();
-    game = temp.file(u"game");
-    package = temp.file(u"package");
+    game = temp.file(within + u"game");
+    package = temp.file(within + u"package");
+    fs::create_directories(fs::path(game).parent_path());
     copy_tree(demo.game, game);
     copy_tree(demo.package, package);
     pristine_game = snapshot(game);
@@ -117,6 +135,11 @@ struct Scene {
   std::u16string in_game(std::u16string_view relative) const { return game + u"/" + std::u16string(relative); }
   std::u16string in_patch(std::u16string_view relative) const {
     return package + u"/patch/" + std::u16string(relative);
+  }
+  // The package's own installer program, run as a process with these arguments.
+  RunResult run_installer(const std::vector<std::u16string>& arguments,
+                          const std::u16string& working_directory = {}) const {
+    return run_program(package + u"/VANROInstaller.exe", arguments, {}, working_directory);
   }
   // What changed in the game folder since the scene was made.
   std::string game_changes() const { return differences(pristine_game, snapshot(game)); }

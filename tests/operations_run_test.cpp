@@ -1,0 +1,124 @@
+// Install, verify and uninstall as real processes on the game folders and packages players have:
+// a folder given in its verbatim form, a folder on Wine's Z: (where Linux players keep their games),
+// paths past 260 characters, read-only package files and a packaged key spelled Toggle_Key.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "common/path.h"
+#include "common/platform.h"
+#include "common/profile_text.h"
+#include "installer/install_state.h"
+#include "tests/support/install_scene.h"
+#include "tests/support/process.h"
+
+namespace {
+
+using namespace install_scene;
+
+const std::string OK = reported("OK");
+
+// The game folder after a completed uninstall: the game's own files and record folders that hold
+// the record text, the retired state and the copies named in `kept`, nothing else.
+std::string left_beyond_the_game(const Scene& scene, const std::set<std::string>& kept = {}) {
+  Snapshot game, records;
+  for (const auto& [path, value] : snapshot(scene.game))
+    (path.rfind("VANRO_backup_", 0) == 0 ? records : game)[path] = value;
+  std::string text = differences(scene.pristine_game, game);
+  std::set<std::string> names;
+  for (const auto& [path, value] : records)
+    if (path.find('/') != std::string::npos) names.insert(path.substr(path.find('/') + 1));
+  std::set<std::string> expected = {wide_to_utf8(RECORD_TEXT_NAME), "uninstalled-state.tsv"};
+  if (!kept.empty()) expected.insert("user-edits");
+  for (const std::string& name : kept) expected.insert("user-edits/" + name);
+  if (names != expected) text += "the record folder holds other files\n";
+  return text;
+}
+
+bool read_only(const std::u16string& path) {
+  return (fs::status(fs::path(path)).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+void make_read_only(const std::u16string& path) {
+  fs::permissions(fs::path(path), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+}
+
+struct FolderForm {
+  const char* name;
+  fs::path root;          // where the scene's folder is made
+  std::u16string within;  // the game and the package folders below it
+  bool verbatim;          // the game folder is given as \\?\ followed by its path
+};
+
+std::vector<FolderForm> folder_forms() {
+  // Three folders of 90 characters put the game's and the package's files well past 260.
+  const std::u16string deep = std::u16string(90, u'd') + u"/" + std::u16string(90, u'e') + u"/" +
+                              std::u16string(90, u'f') + u"/";
+  std::vector<FolderForm> forms = {{"past 260 characters", default_scene_root(), deep, false}};
+#ifdef _WIN32
+  forms.push_back({"verbatim", default_scene_root(), u"", true});
+  forms.push_back({"verbatim past 260 characters", default_scene_root(), deep, true});
+  forms.push_back({"on Z:, the Linux root", fs::path(u"Z:\\tmp"), u"", false});
+#endif
+  return forms;
+}
+
+TEST(OperationsRun, EveryFormOfTheGameFolderInstallsVerifiesAndUninstalls) {
+  for (const FolderForm& form : folder_forms()) {
+    SCOPED_TRACE(form.name);
+    Scene scene(form.root, form.within);
+    std::u16string game = form.verbatim ? u"\\\\?\\" + lexically_normal(scene.game) : scene.game;
+    // A hotkey other than X makes the install write hook.ini with the profile functions.
+    RunResult install = scene.run_installer({u"--install", u"--quiet", u"--hotkey", u"Y", game});
+    EXPECT_EQ(install.err, "");
+    EXPECT_EQ(install.out, OK);
+    EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", scene.in_game(u"_vanro/hook.ini"), 32), u"Y");
+    RunResult verify = scene.run_installer({u"--verify", u"--quiet", game});
+    EXPECT_EQ(verify.err, "");
+    EXPECT_EQ(verify.out, OK);
+    RunResult uninstall = scene.run_installer({u"--uninstall", u"--quiet", game});
+    EXPECT_EQ(uninstall.err, "");
+    EXPECT_EQ(uninstall.out, OK);
+    EXPECT_EQ(left_beyond_the_game(scene, {"hook.ini"}), "");
+  }
+}
+
+TEST(OperationsRun, ReadOnlyFilesNeverKeepTheUninstallFromRemovingThePatch) {
+  Scene scene;
+  // A package copied from a disc: the copies carry the attribute over.
+  make_read_only(scene.in_patch(u"_vanro/patch/AdvData/MES/TITLE.MES"));
+  make_read_only(scene.in_patch(u"_vanro/runtime/winmm.dll"));
+  EXPECT_EQ(scene.run_installer({u"--install", u"--quiet", scene.game}).out, OK);
+  EXPECT_FALSE(read_only(scene.in_game(u"_vanro/patch/AdvData/MES/TITLE.MES")));
+  EXPECT_FALSE(read_only(scene.in_game(u"_vanro/runtime/winmm.dll")));
+  // An install made before the install cleared the attribute.
+  make_read_only(scene.in_game(u"VANROLauncher.exe"));
+  make_read_only(scene.in_game(u"_vanro/hook.ini"));
+  RunResult uninstall = scene.run_installer({u"--uninstall", u"--quiet", scene.game});
+  EXPECT_EQ(uninstall.err, "");
+  EXPECT_EQ(uninstall.out, OK);
+  EXPECT_EQ(left_beyond_the_game(scene), "");
+}
+
+TEST(OperationsRun, APackagedKeyInAnotherSpellingTakesTheChosenLetter) {
+  Scene scene;
+  const std::string hook = utf16le(u"[HUD]\r\n; the key that shows the source text\r\nToggle_Key = X\r\n");
+  write_test_file(scene.in_patch(u"_vanro/hook.ini"), hook);
+  std::string manifest = read_bytes(scene.package + u"/patch-manifest.tsv");
+  std::size_t at = manifest.find("_vanro/hook.ini\t-\t") + std::string("_vanro/hook.ini\t-\t").size();
+  manifest.replace(at, 64, sha256_hex(hook));
+  fs::remove(fs::path(scene.package + u"/patch-manifest.tsv"));
+  write_test_file(scene.package + u"/patch-manifest.tsv", manifest);
+
+  RunResult install = scene.run_installer({u"--install", u"--quiet", u"--hotkey", u"Q", scene.game});
+  EXPECT_EQ(install.err, "");
+  EXPECT_EQ(install.out, OK);
+  // The stored spelling stays and only the value changes, as the profile functions leave it.
+  EXPECT_EQ(decode_profile(read_bytes(scene.in_game(u"_vanro/hook.ini"))).text,
+            u"[HUD]\r\n; the key that shows the source text\r\nToggle_Key=Q\r\n");
+  EXPECT_EQ(scene.run_installer({u"--verify", u"--quiet", scene.game}).out, OK);
+}
+
+}  // namespace
