@@ -276,7 +276,7 @@ std::string wine_missing(const fs::path& win64) {
   return "";
 }
 
-// ---- one run of the benchmark --------------------------------------------------------------------
+// ---- one run of the benchmark ---------------------------------------------------------------------
 
 struct Options {
   int runs = 5;
