@@ -92,6 +92,10 @@ void create_directories(const std::u16string& directory) {
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination) {
   check_no_reparse_points(source);
   check_no_reparse_points(destination);
+  copy_walked_to_new_file(source, destination);
+}
+
+void copy_walked_to_new_file(const std::u16string& source, const std::u16string& destination) {
   if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
   create_directories(parent_path(destination));
   if (!platform::copy_file_new(source, destination)) throw PatchError("无法创建文件副本。");

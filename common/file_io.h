@@ -14,6 +14,10 @@ using FilePieceLook = std::function<void(uint64_t offset, const char* bytes, uin
 void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look);
 void write_new_file(const std::u16string& path, const std::string& content);
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination);
+// copy_to_new_file without its two reparse-point walks, for a caller that has just walked both paths
+// in the same step (resolve_package_path walks what it returns; a staging name adds only its own
+// last element, which must not exist). Walking them again would check nothing new.
+void copy_walked_to_new_file(const std::u16string& source, const std::u16string& destination);
 
 // Creates the directory and every missing directory above it. A failure raises the standard
 // library's std::filesystem::filesystem_error naming "create_directories" and the directory.

@@ -99,6 +99,19 @@ void close_file(FileHandle file);
 bool copy_file_new(const std::u16string& source, const std::u16string& destination);
 // MoveFileExW with MOVEFILE_WRITE_THROUGH alone: fails when the destination exists.
 bool move_file_new(const std::u16string& source, const std::u16string& destination);
+struct FileMove {
+  std::u16string source, destination;
+};
+// move_file_new for each move in order, stopping at the first that fails; returns how many were
+// moved. Windows writes each rename through; Linux syncs each directory of the new names once, after
+// the last rename, so that a batch of renames costs a few disk commits rather than one each.
+std::size_t move_files_new(const std::vector<FileMove>& moves);
+
+// Starts writing the file's cached data to disk and returns at once (Linux's sync_file_range; on
+// Windows nothing). Starting every file of a batch before flushing any lets their writes overlap.
+void start_writeback(const std::u16string& path);
+// Opens the file for writing and flushes it (FlushFileBuffers): its data is on disk when this returns.
+bool flush_file_at(const std::u16string& path);
 // DeleteFileW.
 bool delete_file(const std::u16string& path);
 
@@ -179,6 +192,14 @@ void set_fault(FaultMode mode, uint64_t nth);
 // Mutating calls counted since the last set_fault.
 uint64_t mutating_calls();
 void set_free_space(std::optional<uint64_t> bytes);
+// Between the two calls, every mutating call is also written down in order: its name (the platform
+// function's) and the path it changes (a copy's destination, a move's source; none for a handle).
+struct MutatingCall {
+  std::string call;
+  std::u16string path;
+};
+void start_recording();
+std::vector<MutatingCall> recorded_calls();
 }  // namespace testing
 
 }  // namespace platform

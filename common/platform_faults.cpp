@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/platform.h"
 
@@ -15,6 +17,8 @@ struct FaultState {
   uint64_t calls = 0;
   std::optional<uint64_t> free_space;
   bool loaded = false;
+  bool recording = false;
+  std::vector<testing::MutatingCall> recorded;
 };
 
 FaultState& state() {
@@ -45,11 +49,12 @@ void load_environment(FaultState& s) {
 
 namespace faults {
 
-bool fail_here() {
+bool fail_here([[maybe_unused]] const char* call, [[maybe_unused]] const std::u16string& path) {
 #ifdef VANRO_TEST_BUILD
   FaultState& s = state();
   load_environment(s);
   ++s.calls;
+  if (s.recording) s.recorded.push_back({call, path});
   if (s.mode == testing::FaultMode::none || s.calls != s.nth) return false;
   // A crash ends the process at once: no destructors, no flushing, as a power cut would.
   if (s.mode == testing::FaultMode::crash) std::_Exit(86);
@@ -87,6 +92,22 @@ uint64_t mutating_calls() {
   return state().calls;
 #else
   return 0;
+#endif
+}
+
+void start_recording() {
+#ifdef VANRO_TEST_BUILD
+  state().recording = true;
+  state().recorded.clear();
+#endif
+}
+
+std::vector<MutatingCall> recorded_calls() {
+#ifdef VANRO_TEST_BUILD
+  state().recording = false;
+  return std::move(state().recorded);
+#else
+  return {};
 #endif
 }
 

@@ -27,6 +27,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
@@ -200,7 +201,7 @@ bool clear_read_only(const std::u16string& path) {
   struct stat st {};
   if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
   if (!is_read_only(st)) return true;
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("clear_read_only", path)) return false;
   return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
@@ -228,14 +229,14 @@ std::error_code file_size(const std::u16string& path, uint64_t& size) {
 }
 
 std::error_code create_directory(const std::u16string& path) {
-  if (faults::fail_here()) return std::make_error_code(std::errc::io_error);
+  if (faults::fail_here("create_directory", path)) return std::make_error_code(std::errc::io_error);
   std::string p = native(path);
   if (::mkdir(p.c_str(), 0755) != 0) return errno == EEXIST ? std::make_error_code(std::errc::file_exists) : last_error();
   return {};
 }
 
 bool remove_directory(const std::u16string& path) {
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("remove_directory", path)) return false;
   return ::rmdir(native(path).c_str()) == 0;
 }
 
@@ -281,7 +282,7 @@ bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
 }
 
 std::optional<FileHandle> create_new_file(const std::u16string& path) {
-  if (faults::fail_here()) return std::nullopt;
+  if (faults::fail_here("create_new_file", path)) return std::nullopt;
   // O_EXCL refuses any existing name, a dangling symbolic link included.
   int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (fd < 0) return std::nullopt;
@@ -291,19 +292,19 @@ std::optional<FileHandle> create_new_file(const std::u16string& path) {
 
 bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("write_file")) return false;
   return write_fully(static_cast<int>(file), data, size, done);
 }
 
 bool flush_file(FileHandle file) {
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("flush_file")) return false;
   return ::fsync(static_cast<int>(file)) == 0;
 }
 
 void close_file(FileHandle file) { ::close(static_cast<int>(file)); }
 
 bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("copy_file_new", destination)) return false;
   std::string from = native(source), to = native(destination);
   int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return false;
@@ -344,22 +345,62 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
   return ok;
 }
 
-bool move_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here()) return false;
-  std::string from = native(source), to = native(destination);
+namespace {
+
+// renameat2 with RENAME_NOREPLACE; where the file system cannot, link() refuses an existing name just
+// the same.
+bool rename_no_replace(const std::string& from, const std::string& to) {
   int result = static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
   if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-    // A file system without RENAME_NOREPLACE: link() refuses an existing name just the same.
     result = ::link(from.c_str(), to.c_str());
     if (result == 0) ::unlink(from.c_str());
   }
-  if (result != 0) return false;
+  return result == 0;
+}
+
+}  // namespace
+
+bool move_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here("move_file_new", source)) return false;
+  std::string to = native(destination);
+  if (!rename_no_replace(native(source), to)) return false;
   sync_parent_directory(to);
   return true;
 }
 
+std::size_t move_files_new(const std::vector<FileMove>& moves) {
+  std::size_t moved = 0;
+  std::vector<std::string> directories;  // of the names made so far, each once
+  for (; moved < moves.size(); ++moved) {
+    if (faults::fail_here("move_file_new", moves[moved].source)) break;
+    std::string to = native(moves[moved].destination);
+    if (!rename_no_replace(native(moves[moved].source), to)) break;
+    std::string directory = to.substr(0, to.find_last_of('/') + 1);
+    if (std::find(directories.begin(), directories.end(), directory) == directories.end())
+      directories.push_back(directory);
+  }
+  // One sync of a directory commits all of its renames; syncs after the first cost little.
+  for (const std::string& directory : directories) sync_parent_directory(directory + ".");
+  return moved;
+}
+
+void start_writeback(const std::u16string& path) {
+  int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd);
+}
+
+bool flush_file_at(const std::u16string& path) {
+  if (faults::fail_here("flush_file_at", path)) return false;
+  int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool flushed = ::fsync(fd) == 0;
+  return (::close(fd) == 0) && flushed;
+}
+
 bool delete_file(const std::u16string& path) {
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("delete_file", path)) return false;
   std::string p = native(path);
   struct stat st {};
   if (::lstat(p.c_str(), &st) == 0 && is_read_only(st)) {
@@ -515,7 +556,7 @@ std::u16string get_profile_string(const std::u16string& section, const std::u16s
 
 bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
                           const std::u16string& path) {
-  if (faults::fail_here()) return false;
+  if (faults::fail_here("write_profile_string", path)) return false;
   std::string p = native(path);
   if (p.empty()) return false;
   ProfileText profile = load_profile(p).value_or(ProfileText{});
@@ -523,8 +564,8 @@ bool write_profile_string(const std::u16string& section, const std::u16string& k
   return save_profile(p, profile);
 }
 
-bool flush_profile(const std::u16string& /*path*/) {
-  if (faults::fail_here()) return false;
+bool flush_profile(const std::u16string& path) {
+  if (faults::fail_here("flush_profile", path)) return false;
   // Every write above is already on disk; like the Windows call, this one answers FALSE.
   return false;
 }

@@ -58,8 +58,8 @@ std::error_code last_error_code() {
 }
 
 // Called first by every mutating function: true when a test asked this call to fail.
-bool injected_fault() {
-  if (!faults::fail_here()) return false;
+bool injected_fault(const char* call, const std::u16string& path = {}) {
+  if (!faults::fail_here(call, path)) return false;
   SetLastError(ERROR_WRITE_FAULT);
   return true;
 }
@@ -166,7 +166,7 @@ bool clear_read_only(const std::u16string& path) {
   DWORD attributes = GetFileAttributesW(wide(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
-  if (injected_fault()) return false;
+  if (injected_fault("clear_read_only", path)) return false;
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   return SetFileAttributesW(wide(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
@@ -196,7 +196,7 @@ std::error_code file_size(const std::u16string& path, uint64_t& size) {
 }
 
 std::error_code create_directory(const std::u16string& path) {
-  if (injected_fault()) return last_error_code();
+  if (injected_fault("create_directory", path)) return last_error_code();
   if (CreateDirectoryW(wide(path), nullptr)) return {};
   DWORD code = last_error();
   if (code == ERROR_ALREADY_EXISTS) return std::make_error_code(std::errc::file_exists);
@@ -204,7 +204,7 @@ std::error_code create_directory(const std::u16string& path) {
 }
 
 bool remove_directory(const std::u16string& path) {
-  if (injected_fault()) return false;
+  if (injected_fault("remove_directory", path)) return false;
   return RemoveDirectoryW(wide(path)) != 0;
 }
 
@@ -248,7 +248,7 @@ bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
 // CREATE_NEW never replaces anything, and share mode 0 keeps every other opener out until the
 // content is complete and flushed.
 std::optional<FileHandle> create_new_file(const std::u16string& path) {
-  if (injected_fault()) return std::nullopt;
+  if (injected_fault("create_new_file", path)) return std::nullopt;
   HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   return reinterpret_cast<FileHandle>(file);
@@ -256,7 +256,7 @@ std::optional<FileHandle> create_new_file(const std::u16string& path) {
 
 bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (injected_fault()) return false;
+  if (injected_fault("write_file")) return false;
   if (size > MAXDWORD) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -268,7 +268,7 @@ bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done
 }
 
 bool flush_file(FileHandle file) {
-  if (injected_fault()) return false;
+  if (injected_fault("flush_file")) return false;
   return FlushFileBuffers(to_handle(file)) != 0;
 }
 
@@ -278,19 +278,40 @@ void close_file(FileHandle file) {
 
 // bFailIfExists TRUE: an existing destination is never overwritten.
 bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (injected_fault()) return false;
+  if (injected_fault("copy_file_new", destination)) return false;
   return CopyFileW(wide(source), wide(destination), TRUE) != 0;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing destination; write-through
 // returns only once the new name is on disk.
 bool move_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (injected_fault()) return false;
+  if (injected_fault("move_file_new", source)) return false;
   return MoveFileExW(wide(source), wide(destination), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+std::size_t move_files_new(const std::vector<FileMove>& moves) {
+  std::size_t moved = 0;
+  while (moved < moves.size() && move_file_new(moves[moved].source, moves[moved].destination)) ++moved;
+  return moved;
+}
+
+// Windows has no call that starts a file's write-back without waiting for it.
+void start_writeback(const std::u16string& /*path*/) {}
+
+// FlushFileBuffers needs a handle with write access.
+bool flush_file_at(const std::u16string& path) {
+  if (injected_fault("flush_file_at", path)) return false;
+  HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool flushed = FlushFileBuffers(file) != 0;
+  DWORD code = GetLastError();
+  CloseHandle(file);
+  SetLastError(code);
+  return flushed;
+}
+
 bool delete_file(const std::u16string& path) {
-  if (injected_fault()) return false;
+  if (injected_fault("delete_file", path)) return false;
   return DeleteFileW(wide(path)) != 0;
 }
 
@@ -463,7 +484,7 @@ std::u16string get_profile_string(const std::u16string& section, const std::u16s
 // The platform keeps a file that starts with a UTF-16 LE byte order mark in UTF-16.
 bool write_profile_string(const std::u16string& section, const std::u16string& key,
                           const std::u16string& value, const std::u16string& path) {
-  if (injected_fault()) return false;
+  if (injected_fault("write_profile_string", path)) return false;
   if (!profile_functions_take(path)) {
     ProfileText profile = load_profile(path).value_or(ProfileText{});
     profile.text = with_profile_value(profile.text, section, key, value);
@@ -476,7 +497,7 @@ bool write_profile_string(const std::u16string& section, const std::u16string& k
 // answers FALSE even when it did so, which is why callers ignore the result. A file written here
 // without the profile functions is on disk already.
 bool flush_profile(const std::u16string& path) {
-  if (injected_fault()) return false;
+  if (injected_fault("flush_profile", path)) return false;
   if (!profile_functions_take(path)) return false;
   return WritePrivateProfileStringW(nullptr, nullptr, nullptr, wide(path)) != 0;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "common/file_io.h"
 #include "common/launch_copy.h"
@@ -133,10 +134,40 @@ void write_records(const std::u16string& game_dir, const PatchManifest& records)
   publish_install_state(game_dir, record_dir, format_install_state(name, records));
 }
 
-// A crash inside this loop leaves at most one staging file (TARGET.vanro-new) beside the files
-// already in place; the uninstall, run from the state written above, removes both.
+// A packaged file's staging copy: made writable, checked, not yet flushed or renamed.
+struct StagedFile {
+  std::u16string reported;  // the record's path, as reported_file names it
+  std::u16string staging;
+  std::u16string target;
+};
+
+// install_file up to its rename: the copy under the staging name, made writable and checked. The
+// caller has resolved (and so walked) the source and the target in this same step.
+StagedFile stage_file(const std::u16string& source, const std::u16string& target, const std::string& digest) {
+  std::u16string staging = target + STAGING_SUFFIX;
+  if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
+  copy_walked_to_new_file(source, staging);
+  // A package unpacked from a disc or by an archive tool may hold read-only files, and the copy
+  // carries the attribute over: an installed file that stayed read-only could not be removed by the
+  // uninstall or by a rollback. Like a failed copy, a failure here leaves the staging file to them.
+  if (!platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
+  if (sha256_file_hex(staging) != digest) {
+    platform::delete_file(staging);
+    throw PatchError("写入后的哈希不符。");
+  }
+  return {reported_file, staging, target};
+}
+
+// Every file's data is on disk before its final name exists, and the whole batch pays for it
+// together: all files are copied and checked, then all are flushed (their writes started together
+// first, so that they overlap), then all are renamed.
 void copy_files(const std::u16string& game_dir, const std::u16string& package_root, const PatchManifest& records,
                 std::string& launch_copy) {
+  // 1. Each file under its staging name, checked; the launch copy is written, flushed and renamed
+  //    by its own writer in its turn. A crash here leaves staging files and no final name but the
+  //    launch copy's: the uninstall, run from the state written before, removes the launch copy and
+  //    every staging file that holds the recorded content; one cut short stays, for the user.
+  std::vector<StagedFile> staged;
   for (const ManifestRecord& record : records) {
     reported_file = utf8_to_wide(record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
@@ -145,7 +176,26 @@ void copy_files(const std::u16string& game_dir, const std::u16string& package_ro
       std::string().swap(launch_copy);
       continue;
     }
-    install_file(resolve_package_path(package_root, record.path), target, record.sha256);
+    staged.push_back(stage_file(resolve_package_path(package_root, record.path), target, record.sha256));
+  }
+
+  // 2. Each staging file flushed. A crash here leaves what step 1 leaves; after a power cut a staging
+  //    file whose data had not reached the disk may hold something else, and stays for the user.
+  for (const StagedFile& file : staged) platform::start_writeback(file.staging);
+  for (const StagedFile& file : staged) {
+    reported_file = file.reported;
+    if (!platform::flush_file_at(file.staging)) throw PatchError("Incomplete file write");
+  }
+
+  // 3. Each staging file renamed to its final name, write-through. A crash here leaves some files in
+  //    place and the rest under their staging names, all on disk: the uninstall removes both.
+  std::vector<platform::FileMove> moves;
+  for (const StagedFile& file : staged) moves.push_back({file.staging, file.target});
+  std::size_t moved = platform::move_files_new(moves);
+  if (moved < staged.size()) {
+    reported_file = staged[moved].reported;
+    platform::delete_file(staged[moved].staging);
+    throw PatchError("无法创建补丁文件；目标可能已存在或正被使用。");
   }
 }
 
@@ -214,24 +264,6 @@ void install_patch(const std::u16string& game_dir) {
     throw PatchError(message + "\n已撤销本次安装的补丁文件，原游戏资源未改动。");
   }
   reported_file.clear();
-}
-
-void install_file(const std::u16string& source, const std::u16string& target, const std::string& digest) {
-  std::u16string staging = target + STAGING_SUFFIX;
-  if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
-  copy_to_new_file(source, staging);
-  // A package unpacked from a disc or by an archive tool may hold read-only files, and the copy
-  // carries the attribute over: an installed file that stayed read-only could not be removed by the
-  // uninstall or by a rollback. Like a failed copy, a failure here leaves the staging file to them.
-  if (!platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
-  if (sha256_file_hex(staging) != digest) {
-    platform::delete_file(staging);
-    throw PatchError("写入后的哈希不符。");
-  }
-  if (!platform::move_file_new(staging, target)) {
-    platform::delete_file(staging);
-    throw PatchError("无法创建补丁文件；目标可能已存在或正被使用。");
-  }
 }
 
 void store_selected_hotkey(const std::u16string& game_dir) {

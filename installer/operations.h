@@ -4,7 +4,6 @@
 #include <string>
 
 void install_patch(const std::u16string& game_dir);
-void install_file(const std::u16string& source, const std::u16string& target, const std::string& digest);
 void store_selected_hotkey(const std::u16string& game_dir);
 void verify_installation(const std::u16string& game_dir);
 void uninstall_patch(const std::u16string& game_dir, bool rollback);

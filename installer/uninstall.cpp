@@ -59,8 +59,9 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state) 
 
 // Only for a file judged removable: a read-only attribute (a package unpacked from a disc, or an
 // install made before the install cleared it) must not keep our own file in place.
-void remove_judged_file(const std::u16string& file, const char* message) {
-  if (!platform::clear_read_only(file) || !platform::delete_file(file)) throw PatchError(message);
+void remove_judged_file(const std::u16string& file, uint32_t attributes, const char* message) {
+  if ((attributes & platform::ATTRIBUTE_READ_ONLY) && !platform::clear_read_only(file)) throw PatchError(message);
+  if (!platform::delete_file(file)) throw PatchError(message);
 }
 
 // A crash between creating a staging file and renaming it leaves TARGET.vanro-new behind, and a
@@ -84,7 +85,7 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
       save_user_copy(staging, state.record_dir, copy_name);
     }
   }
-  remove_judged_file(staging, "无法移除补丁新增文件。");
+  remove_judged_file(staging, *attributes, "无法移除补丁新增文件。");
 }
 
 // Each file is judged again from its bytes as they are now: a file that the user changed after the
@@ -93,11 +94,11 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
-    if (present_attributes(file)) {
+    if (std::optional<uint32_t> attributes = present_attributes(file)) {
       std::string digest = check_removable(record, file);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
-      remove_judged_file(file, "无法移除补丁新增文件。");
+      remove_judged_file(file, *attributes, "无法移除补丁新增文件。");
     }
     remove_leftover_staging(record, file, state);
   }
@@ -105,9 +106,10 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
 
 void remove_runtime_log(const std::u16string& game_dir, const InstallState& state) {
   std::u16string log = resolve_package_path(game_dir, RUNTIME_LOG_PATH);
-  if (!present_attributes(log)) return;
+  std::optional<uint32_t> attributes = present_attributes(log);
+  if (!attributes) return;
   save_user_copy(log, state.record_dir, "runtime.log");
-  remove_judged_file(log, "无法移除运行日志。");
+  remove_judged_file(log, *attributes, "无法移除运行日志。");
 }
 
 // A path as compared here: lexical normal form, without a trailing separator after an element.
@@ -184,5 +186,6 @@ void save_user_copy(const std::u16string& file, const std::u16string& record_dir
   std::u16string candidate = resolve_package_path(record_dir, user_edits_candidate(name, 0));
   for (std::size_t attempt = 1; path_exists(candidate); ++attempt)
     candidate = resolve_package_path(record_dir, user_edits_candidate(name, attempt));
-  copy_to_new_file(file, candidate);
+  // Both paths were walked in this step: the file by its caller, the candidate by its resolution.
+  copy_walked_to_new_file(file, candidate);
 }

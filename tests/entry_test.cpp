@@ -44,8 +44,7 @@ TEST(InstallerCommandLine, RefusalsGoToStandardErrorWithExitCodeOne) {
       {{u"--verify", u"--quiet", u"-x"}, "所选目录不是 Lirra 游戏目录。"},
   };
   for (const Refusal& c : cases) {
-    // The working directory is the temporary folder: under Wine the build folder lies on Z:, whose
-    // root is a reparse point, and "-x" would be refused for that instead.
+    // The working directory is an empty temporary folder, so that "-x" names no folder at all.
     RunResult run = run_program(installer(), c.arguments, {}, dir.path);
     EXPECT_EQ(run.exit_code, 1) << c.message;
     EXPECT_EQ(run.err, reported(c.message));

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -110,6 +111,28 @@ TEST(Install, PutsEveryRecordInPlaceAfterItsRecords) {
   // With the default hotkey the installed hook.ini is the packaged file, byte for byte.
   EXPECT_EQ(read_bytes(scene.in_game(u"_vanro/hook.ini")), read_bytes(scene.in_patch(u"_vanro/hook.ini")));
   EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
+}
+
+TEST(Install, EveryStagingFileIsOnDiskBeforeItsFinalNameExists) {
+  Scene scene;
+  platform::testing::start_recording();
+  install_patch(scene.game);
+  const std::vector<platform::testing::MutatingCall> calls = platform::testing::recorded_calls();
+  // The state file and the launch copy are flushed through their open handles by their writers;
+  // every packaged file is flushed under its staging name before that name is renamed.
+  std::map<std::u16string, std::size_t> flushed_at;
+  std::size_t renamed = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const auto& [call, path] = calls[i];
+    if (call == "flush_file_at") flushed_at[path] = i;
+    bool written_by_handle = path.find(INSTALL_STATE_NAME) != std::u16string::npos ||
+                             path.find(u"VANROGame.exe") != std::u16string::npos;
+    if (call != "move_file_new" || written_by_handle) continue;
+    ++renamed;
+    EXPECT_TRUE(flushed_at.count(path) && flushed_at[path] < i) << testing::PrintToString(path);
+  }
+  EXPECT_EQ(renamed, 514u);
+  EXPECT_EQ(flushed_at.size(), 514u);
 }
 
 TEST(Install, StoresTheChosenHotkeyInUtf16) {

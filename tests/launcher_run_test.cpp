@@ -314,8 +314,7 @@ TEST(LauncherRefusal, OutsideAGameDirectoryInBothModes) {
 
 // A directory link, made where the platform can make one. Under Wine a Linux symbolic link to a
 // directory is what shows as a reparse point, and a Windows program cannot make one: a ctest
-// fixture prepares such a game directory beforehand (VANRO_LINKED_GAME_DIR, on drive C: because
-// Wine shows Z:\ itself as a reparse point).
+// fixture prepares such a game directory beforehand (VANRO_LINKED_GAME_DIR, on the prefix's drive C:).
 bool link_directory(const fs::path& target, const fs::path& link) {
   std::error_code error;
   fs::create_directory_symlink(target, link, error);

@@ -590,6 +590,7 @@ TEST_F(MainDialog, InstallWithAnEmptyDirectoryBoxAsksForTheDirectory) {
       act([] {
         EXPECT_EQ(item_text(1004), FAILED_STATUS);
         for (int id : LOCKED_CONTROLS) EXPECT_TRUE(IsWindowEnabled(item(id))) << id;
+        EXPECT_EQ(GetFocus(), item(1001)) << "the directory was what failed";
         SetDlgItemTextW(driver->dialog, 1004, L"");
         // Enter in the directory box presses the default button: the install.
         SetFocus(item(1001));
@@ -725,14 +726,19 @@ TEST_F(MainDialog, AConfirmedInstallOfTheDemoCompletesAndTheDialogEndsWithZero) 
         wchar_t key[8] = {};
         GetPrivateProfileStringW(L"hud", L"toggle_key", L"", key, 8, wide(scene.in_game(u"_vanro/hook.ini")));
         EXPECT_STREQ(key, L"Q");
+        // The focus is back on the button that ran, not on the first text, where Enter would
+        // start another install.
+        EXPECT_EQ(GetFocus(), item(IDOK));
         click(1005);
       }),
       act([] {
         EXPECT_EQ(item_text(1004), u"补丁及隔离资源校验通过。");
+        EXPECT_EQ(GetFocus(), item(1005));
         click(1006);
       }),
       act([&] {
         EXPECT_EQ(item_text(1004), u"已移除补丁。原游戏文件未改动，安装记录继续保留。");
+        EXPECT_EQ(GetFocus(), item(1006));
         EXPECT_FALSE(exists(scene.in_game(u"VANROLauncher.exe")));
         click(IDCANCEL);
       }),

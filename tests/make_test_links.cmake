@@ -6,8 +6,7 @@
 #   linked   -> real    so linked\sub\deeper lies two levels below a reparse point
 #   dangling -> absent  a link to nothing
 # The layout is made twice: under ROOT in the build folder (Z:\...), and as C:\vanro-test-links in
-# the Wine prefix. Wine reports the drive root Z:\ itself as a reparse point (it is the Linux "/"),
-# so a walk up to the root refuses every path on Z:; only the C: copy can show a walk that passes.
+# the Wine prefix, the drive the Windows tests work on.
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<folder> -P make_test_links.cmake")
 endif()

@@ -10,6 +10,7 @@
 #include "common/platform.h"
 #include "common/profile_text.h"
 #include "installer/install_state.h"
+#include "installer/operations.h"
 #include "tests/support/install_scene.h"
 #include "tests/support/process.h"
 
@@ -45,28 +46,29 @@ void make_read_only(const std::u16string& path) {
                   fs::perm_options::remove);
 }
 
+// Three folders of 90 characters put every file below them well past 260 characters.
+const std::u16string DEEP =
+    std::u16string(90, u'd') + u"/" + std::u16string(90, u'e') + u"/" + std::u16string(90, u'f') + u"/";
+
 struct FolderForm {
   const char* name;
   fs::path root;          // where the scene's folder is made
-  std::u16string within;  // the game and the package folders below it
+  std::u16string within;  // the game folder below it
   bool verbatim;          // the game folder is given as \\?\ followed by its path
 };
 
 std::vector<FolderForm> folder_forms() {
-  // Three folders of 90 characters put the game's and the package's files well past 260.
-  const std::u16string deep = std::u16string(90, u'd') + u"/" + std::u16string(90, u'e') + u"/" +
-                              std::u16string(90, u'f') + u"/";
-  std::vector<FolderForm> forms = {{"past 260 characters", default_scene_root(), deep, false}};
+  std::vector<FolderForm> forms = {{"past 260 characters", default_scene_root(), DEEP, false}};
 #ifdef _WIN32
   forms.push_back({"verbatim", default_scene_root(), u"", true});
-  forms.push_back({"verbatim past 260 characters", default_scene_root(), deep, true});
+  forms.push_back({"verbatim past 260 characters", default_scene_root(), DEEP, true});
   forms.push_back({"on Z:, the Linux root", fs::path(u"Z:\\tmp"), u"", false});
 #endif
   return forms;
 }
 
 TEST(OperationsRun, EveryFormOfTheGameFolderInstallsVerifiesAndUninstalls) {
-  for (const FolderForm& form : folder_forms()) {
+  for (const FolderForm& form : folder_forms()) try {
     SCOPED_TRACE(form.name);
     Scene scene(form.root, form.within);
     std::u16string game = form.verbatim ? u"\\\\?\\" + lexically_normal(scene.game) : scene.game;
@@ -82,7 +84,20 @@ TEST(OperationsRun, EveryFormOfTheGameFolderInstallsVerifiesAndUninstalls) {
     EXPECT_EQ(uninstall.err, "");
     EXPECT_EQ(uninstall.out, OK);
     EXPECT_EQ(left_beyond_the_game(scene, {"hook.ini"}), "");
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << form.name << ": " << error.what();
   }
+}
+
+// Wine cannot start a program from a path past 260 characters, so the installer of a package that
+// deep is run in this process, which reads the package as the program would.
+TEST(OperationsRun, APackagePast260CharactersIsReadWhole) {
+  Scene scene(default_scene_root(), DEEP, DEEP);
+  selected_hotkey = u"Y";
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "");
+  EXPECT_EQ(left_beyond_the_game(scene, {"hook.ini"}), "");
 }
 
 TEST(OperationsRun, ReadOnlyFilesNeverKeepTheUninstallFromRemovingThePatch) {

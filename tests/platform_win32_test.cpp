@@ -243,7 +243,7 @@ TEST(PlatformWin32Directories, StatusSizeCreationAndRemoval) {
 
 // Wine shows a Unix symbolic link to a directory as a reparse point, and no Windows call can make
 // one, so the ctest fixture `wine_test_links` makes them on the Linux side (tests/make_test_links.cmake),
-// on drive C: because Wine reports the root Z:\ itself as a reparse point.
+// on the prefix's drive C:.
 TEST(PlatformWin32Directories, LinkedDirectoryIsAReparsePoint) {
   const std::u16string root = u"C:\\vanro-test-links";
   const std::u16string linked = root + u"\\linked";

@@ -1,4 +1,5 @@
 #include "tests/support/demo.h"
+#include "tests/support/temp_dir.h"
 
 #include <filesystem>
 
@@ -10,6 +11,6 @@ DemoPaths demo_paths_at(const std::u16string& root) {
 }
 
 void copy_tree(const std::u16string& from, const std::u16string& to) {
-  if (fs::exists(fs::path(to))) throw fs::filesystem_error("copy_tree", fs::path(to), std::make_error_code(std::errc::file_exists));
-  fs::copy(fs::path(from), fs::path(to), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  if (fs::exists(any_length(to))) throw fs::filesystem_error("copy_tree", fs::path(to), std::make_error_code(std::errc::file_exists));
+  fs::copy(any_length(from), any_length(to), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }

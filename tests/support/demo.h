@@ -20,8 +20,7 @@ DemoPaths demo_paths_at(const std::u16string& root);
 // its TempDir first (copy_tree). Natively the first call in a test program runs vanro-demo, which
 // leaves a demo it finds up to date alone and makes concurrent callers wait for each other. Under
 // Wine it is a copy, in the temporary folder on C:, of the folder that the ctest fixture demo_small
-// made with the native build's vanro-demo before the tests ran (Wine shows the root Z:\ as a
-// reparse point, so the installer refuses every path on Z:). Raises std::runtime_error when it
+// made with the native build's vanro-demo before the tests ran. Raises std::runtime_error when it
 // cannot be had.
 const DemoPaths& small_demo();
 

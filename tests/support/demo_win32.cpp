@@ -1,9 +1,8 @@
 // Under Wine the demo comes from the ctest fixture demo_small, which runs the native build's
 // vanro-demo before the tests (a Windows program cannot run it). The build folder's Unix path is
-// Z:\... to a Windows program under Wine, but Wine reports the root Z:\ as a reparse point (the
-// drive is a link to /), so no path on Z: passes the installer's reparse point checks. The tests
-// therefore use a copy of the fixture in the temporary folder (on C:, inside the Wine prefix),
-// made once per fixture stamp and shared by all test processes.
+// Z:\... to a Windows program under Wine; the tests use a copy of the fixture in the temporary
+// folder (on C:, inside the Wine prefix, as on a Windows machine), made once per fixture stamp and
+// shared by all test processes.
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -33,19 +33,11 @@ inline std::string read_bytes(const std::u16string& path) { return read_whole_fi
 
 inline Snapshot snapshot(const std::u16string& root) {
   Snapshot result;
-  const fs::path base(root);
-  if (!fs::exists(fs::symlink_status(base))) return result;
-  for (auto it = fs::recursive_directory_iterator(base); it != fs::recursive_directory_iterator(); ++it) {
-    std::string relative = wide_to_utf8(fs::relative(it->path(), base).generic_u16string());
-    fs::file_status status = it->symlink_status();
-    if (fs::is_symlink(status)) {
-      result[relative] = "link";
-      it.disable_recursion_pending();
-    } else if (fs::is_directory(status)) {
-      result[relative] = "dir";
-    } else {
-      result[relative] = sha256_hex(read_bytes(it->path().u16string()));
-    }
+  for (const TreeEntry& entry : list_tree(root)) {
+    std::string relative = wide_to_utf8(entry.relative);
+    if (entry.kind == TreeEntry::link) result[relative] = "link";
+    else if (entry.kind == TreeEntry::directory) result[relative] = "dir";
+    else result[relative] = sha256_hex(read_bytes(root + u"/" + entry.relative));
   }
   return result;
 }
@@ -103,10 +95,7 @@ struct SceneDir {
       if (attempt > 100) throw std::runtime_error("cannot make a scene folder");
     }
   }
-  ~SceneDir() {
-    std::error_code ignored;
-    fs::remove_all(fs::path(path), ignored);
-  }
+  ~SceneDir() { remove_tree(path); }
   SceneDir(const SceneDir&) = delete;
   SceneDir& operator=(const SceneDir&) = delete;
   std::u16string file(std::u16string_view relative) const { return path + u"/" + std::u16string(relative); }
@@ -118,12 +107,15 @@ struct Scene {
   Snapshot pristine_game;
 
   // The scene's folder is made in `root`, which is created when it is missing; the game and the
-  // package folders lie in it, below `within` (a relative path ending with '/', or empty).
-  explicit Scene(const fs::path& root = default_scene_root(), const std::u16string& within = u"") : temp(root) {
+  // package folders lie in it, below the given relative folders (each ending with '/', or empty).
+  explicit Scene(const fs::path& root = default_scene_root(), const std::u16string& game_within = u"",
+                 const std::u16string& package_within = u"")
+      : temp(root) {
     const DemoPaths& demo = small_demo();
-    game = temp.file(within + u"game");
-    package = temp.file(within + u"package");
-    fs::create_directories(fs::path(game).parent_path());
+    game = temp.file(game_within + u"game");
+    package = temp.file(package_within + u"package");
+    fs::create_directories(any_length(game).parent_path());
+    fs::create_directories(any_length(package).parent_path());
     copy_tree(demo.game, game);
     copy_tree(demo.package, package);
     pristine_game = snapshot(game);

@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,12 +32,93 @@ fs::path unique_folder() {
 
 }  // namespace
 
+fs::path any_length(const std::u16string& path) {
+#ifdef _WIN32
+  if (path.size() >= 240 && path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/')) {
+    std::u16string verbatim = u"\\\\?\\" + path;
+    for (char16_t& c : verbatim)
+      if (c == u'/') c = u'\\';
+    return fs::path(verbatim);
+  }
+#endif
+  return fs::path(path);
+}
+
+#ifdef _WIN32
+namespace {
+
+std::u16string verbatim(const std::u16string& path) {
+  std::u16string text = any_length(path).u16string();
+  if (text.compare(0, 4, u"\\\\?\\") != 0 && text.size() >= 2 && text[1] == u':') text = u"\\\\?\\" + text;
+  for (char16_t& c : text)
+    if (c == u'/') c = u'\\';
+  return text;
+}
+
+void list_into(const std::u16string& folder, const std::u16string& prefix, std::vector<TreeEntry>& entries) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(reinterpret_cast<const wchar_t*>((folder + u"\\*").c_str()), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    if (name == u"." || name == u"..") continue;
+    TreeEntry::Kind kind = found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? TreeEntry::link
+                           : found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY   ? TreeEntry::directory
+                                                                                  : TreeEntry::file;
+    entries.push_back({prefix + name, kind});
+    if (kind == TreeEntry::directory) list_into(folder + u"\\" + name, prefix + name + u"/", entries);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+std::vector<TreeEntry> list_tree(const std::u16string& root) {
+  std::vector<TreeEntry> entries;
+  list_into(verbatim(root), u"", entries);
+  return entries;
+}
+
+void remove_tree(const std::u16string& root) {
+  const std::u16string base = verbatim(root);
+  std::vector<TreeEntry> entries = list_tree(root);
+  // Deepest first, so that every folder is empty when its turn comes.
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    std::u16string path = base + u"\\" + entry->relative;
+    for (char16_t& c : path)
+      if (c == u'/') c = u'\\';
+    auto* name = reinterpret_cast<const wchar_t*>(path.c_str());
+    SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL);
+    if (entry->kind == TreeEntry::file) DeleteFileW(name); else RemoveDirectoryW(name);
+  }
+  RemoveDirectoryW(reinterpret_cast<const wchar_t*>(base.c_str()));
+}
+#else
+std::vector<TreeEntry> list_tree(const std::u16string& root) {
+  std::vector<TreeEntry> entries;
+  const fs::path base(root);
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(base, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    fs::file_status status = it->symlink_status();
+    TreeEntry::Kind kind = fs::is_symlink(status) ? TreeEntry::link
+                           : fs::is_directory(status) ? TreeEntry::directory
+                                                      : TreeEntry::file;
+    if (kind == TreeEntry::link) it.disable_recursion_pending();
+    entries.push_back({fs::relative(it->path(), base).generic_u16string(), kind});
+  }
+  return entries;
+}
+
+void remove_tree(const std::u16string& root) {
+  std::error_code ignored;
+  fs::remove_all(fs::path(root), ignored);
+}
+#endif
+
 TempDir::TempDir() : path(unique_folder().u16string()) {}
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(fs::path(path), ignored);
-}
+TempDir::~TempDir() { remove_tree(path); }
 
 std::u16string TempDir::file(std::u16string_view relative) const {
   std::u16string joined = path;

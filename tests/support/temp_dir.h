@@ -2,8 +2,10 @@
 // value goes out of scope. Tests work on real files in it.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TempDir {
   TempDir();
@@ -17,6 +19,23 @@ struct TempDir {
   // The folder joined with a relative path ('/' or '\' inside it stay as they are).
   std::u16string file(std::u16string_view relative) const;
 };
+
+// The path as the standard library's file functions take it at any length: on Windows a full path
+// of 240 characters or more gets the verbatim prefix.
+std::filesystem::path any_length(const std::u16string& path);
+
+// Everything below a folder, at any path length (the standard library's directory iteration stops
+// at 260 characters on Windows): paths relative to it with '/' separators; links are listed, not
+// followed.
+struct TreeEntry {
+  enum Kind { file, directory, link };
+  std::u16string relative;
+  Kind kind;
+};
+std::vector<TreeEntry> list_tree(const std::u16string& root);
+// Removes a folder with everything in it, read-only files too, at any path length; nothing when it
+// is absent. Never throws.
+void remove_tree(const std::u16string& root);
 
 // Writes (or replaces) a file with exactly these bytes, creating its missing parent folders.
 void write_test_file(const std::u16string& path, std::string_view bytes);

@@ -1,8 +1,7 @@
 # Makes, on the Linux side, a game folder whose _vanro is a symbolic link, for the launcher's test of
 # a linked _vanro under Wine (cmake -P make_linked_game.cmake). Wine reports a Unix symbolic link to
 # a directory as a reparse point, but no Windows call can make one. It goes into the Wine prefix's
-# drive C: as C:\vanro-launcher-linked-game, because Wine reports the root Z:\ itself as a reparse
-# point, so on Z: every walk would refuse whatever _vanro is. Layout:
+# drive C: as C:\vanro-launcher-linked-game. Layout:
 #   game/_vanro -> elsewhere    elsewhere/ an empty folder
 if(DEFINED ENV{WINEPREFIX} AND NOT "$ENV{WINEPREFIX}" STREQUAL "")
   set(prefix "$ENV{WINEPREFIX}")
