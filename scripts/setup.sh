@@ -7,6 +7,10 @@
 #     native     the Linux build, its tests and the benchmarks
 #     fuzz       clang and its sanitizer and fuzzer runtimes
 #     windows    the Windows cross compilers, Wine, the virtual display and fonts
+#     release    what scripts/release.sh adds to those: git for the commit's time, Info-ZIP's zip
+#                and unzip (deterministic archives with -X and a sorted name list), osslsigncode
+#                for the optional Authenticode signature, openssl for the tests' throw-away
+#                code-signing certificate
 set -euo pipefail
 
 native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
@@ -15,15 +19,17 @@ windows=(
   cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
   wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei file
 )
+release=(git zip unzip osslsigncode openssl)
 
-(($#)) || set -- native fuzz windows
+(($#)) || set -- native fuzz windows release
 packages=()
 for group in "$@"; do
   case $group in
     native) packages+=("${native[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    *) echo "usage: $0 [native] [fuzz] [windows]" >&2; exit 2 ;;
+    release) packages+=("${release[@]}") ;;
+    *) echo "usage: $0 [native] [fuzz] [windows] [release]" >&2; exit 2 ;;
   esac
 done
 

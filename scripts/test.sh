@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test on a fresh Debian 12 machine: installs what is missing, builds the three presets,
 # runs the native suite, the Windows suite under Wine (with a virtual display for the window tests),
-# checks the shipped 32-bit programs, runs each fuzzer for a while, and prints the benchmarks' figures.
+# checks the shipped 32-bit programs, makes and checks a release of the demo, runs each fuzzer for a
+# while, and prints the benchmarks' figures.
 # Any failing test fails the script.
 #
 #   scripts/test.sh                        everything, in about a quarter of an hour on two cores
@@ -31,7 +32,7 @@ bash scripts/setup.sh native
 # The Windows tool chain, Wine, the virtual display and clang download and install while the native
 # suite builds and runs; the Windows steps wait for them.
 mkdir -p build
-bash scripts/setup.sh windows fuzz >build/setup-windows.log 2>&1 &
+bash scripts/setup.sh windows fuzz release >build/setup-windows.log 2>&1 &
 windows_setup=$!
 trap 'wait $windows_setup 2>/dev/null || true' EXIT
 
@@ -77,6 +78,9 @@ for program in VANROInstaller VANROLauncher; do
   echo "$program.exe: $description"
   [[ $description == "PE32 executable (GUI) Intel 80386"* ]] || { echo "not a 32-bit GUI program" >&2; exit 1; }
 done
+
+step "release: scripts/release.sh on the demo, twice, signed with a throw-away certificate"
+scripts/test-release.sh
 
 step "fuzzing"
 scripts/fuzz.sh "${FUZZ_SECONDS:-20}"

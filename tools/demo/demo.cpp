@@ -27,6 +27,7 @@
 #include "integrity/sha256.h"
 #include "package/manifest.h"
 #include "package/save_compat.h"
+#include "package/save_table.h"
 #include "tools/pack/pack.h"
 
 namespace {
@@ -482,4 +483,23 @@ DemoSummary make_demo(const DemoOptions& given) {
   fs::remove(stamp_file);
   write_file(stamp_file, stamp);
   return count_files(options.out);
+}
+
+std::size_t make_game_for(const fs::path& patch_tree, const fs::path& out) {
+  fs::path table_file = patch_tree / "_vanro/save-offsets.bin";
+  std::string bytes = read_file(table_file);
+  SaveCompatTable table;
+  try {
+    table = parse_save_compat_table(bytes);
+  } catch (const PatchError& error) {
+    throw PatchError(table_file.string() + ": " + error.what());
+  }
+  if (fs::exists(out) && !fs::is_empty(out)) throw PatchError(out.string() + ": exists and is not empty");
+  const Profile profile = profile_of(DemoProfile::small);
+  write_file(out / "ZDH.EXE", synthetic_zdh_exe(0, profile));
+  for (const auto& [name, script] : table) {
+    Rng rng = stream(0, "game/MES/" + name);
+    write_file(out / "AdvData/MES" / (name + ".MES"), game_script(rng, rng.in(profile.game_script)));
+  }
+  return table.size();
 }

@@ -27,3 +27,9 @@ struct DemoSummary {
 // empty, or an earlier demo (which is replaced unless its stamp shows the same options and inputs).
 // Runs that share OUT wait for each other.
 DemoSummary make_demo(const DemoOptions& options);
+
+// Writes OUT (missing or empty) as a game folder that a package made from PATCH_TREE installs into:
+// ZDH.EXE long enough for the launch copy's fixes, and AdvData/MES/<name>.MES for each script of the
+// tree's _vanro/save-offsets.bin, the only game files the installer asks for. Returns the number of
+// scripts. The package's own patch/ folder serves as PATCH_TREE too.
+std::size_t make_game_for(const std::filesystem::path& patch_tree, const std::filesystem::path& out);

@@ -15,12 +15,15 @@ namespace {
 constexpr char USAGE[] =
     "usage: vanro-demo --profile small|realistic --seed N --out DIR [--launcher FILE] [--installer FILE]\n"
     "                  [--zdh-exe FILE] [--runtime-dll FILE] [--key KEY.pem]\n"
+    "       vanro-demo --game-for PATCH_TREE --out DIR\n"
     "\n"
     "Writes DIR/game (a synthetic game folder), DIR/input (the pack input) and DIR/package (the package,\n"
     "signed with the test key unless --key is given; with --installer, VANROInstaller.exe beside it).\n"
     "The same options and files always give the same bytes. small: about 2 MiB for tests; realistic:\n"
     "about 150 MB for benchmarks. --zdh-exe is padded with zero bytes past the largest byte-fix offset.\n"
-    "A DIR that already holds this very demo is left as it is.\n";
+    "A DIR that already holds this very demo is left as it is.\n"
+    "--game-for writes DIR (missing or empty) as a game folder that a package of PATCH_TREE installs into:\n"
+    "ZDH.EXE and one AdvData/MES script for each record of PATCH_TREE's _vanro/save-offsets.bin.\n";
 
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "vanro-demo: %s\n%s", problem.c_str(), USAGE);
@@ -38,7 +41,7 @@ bool parse_seed(const std::string& text, uint64_t& seed) {
 
 int run(const std::vector<std::string>& arguments) {
   DemoOptions options;
-  std::string profile, seed, out, launcher, installer, zdh_exe, runtime_dll, key;
+  std::string profile, seed, out, launcher, installer, zdh_exe, runtime_dll, key, game_for;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
     std::string* target = option == "--profile"       ? &profile
@@ -49,11 +52,19 @@ int run(const std::vector<std::string>& arguments) {
                           : option == "--zdh-exe"     ? &zdh_exe
                           : option == "--runtime-dll" ? &runtime_dll
                           : option == "--key"         ? &key
+                          : option == "--game-for"    ? &game_for
                                                       : nullptr;
     if (target == nullptr) return usage_error("unknown argument \"" + option + "\"");
     if (i + 1 == arguments.size() || arguments[i + 1].empty()) return usage_error(option + " needs a value");
     if (!target->empty()) return usage_error(option + " is given twice");
     *target = arguments[++i];
+  }
+  if (!game_for.empty()) {
+    if (out.empty() || arguments.size() != 4) return usage_error("--game-for takes --out and nothing else");
+    std::size_t scripts = make_game_for(game_for, out);
+    std::printf("vanro-demo: wrote a game folder with the %zu scripts of %s's save table to %s\n", scripts,
+                game_for.c_str(), out.c_str());
+    return 0;
   }
   if (profile == "small") {
     options.profile = DemoProfile::small;
