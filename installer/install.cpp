@@ -77,16 +77,19 @@ uint64_t source_size(const std::u16string& source) {
 }
 
 // Every packaged file is proven whole and every target free before anything is written.
-// Returns the space the install needs: each file twice (staging copy and final name) plus a reserve.
+// Returns the space the install needs: each file twice (staging copy and final name) plus a reserve;
+// `hashed` gets the digest of every packaged file read.
 uint64_t check_records(const std::u16string& game_dir, const std::u16string& package_root,
-                       const PatchManifest& records, uint64_t launch_copy_size) {
+                       const PatchManifest& records, uint64_t launch_copy_size, HashedFiles& hashed) {
   uint64_t needed = INSTALL_SPACE_RESERVE;
   for (const ManifestRecord& record : records) {
     reported_file = utf8_to_wide(record.path);
     std::u16string source = resolve_package_path(package_root, record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
-    if (!is_launch_copy(record) && (!is_plain_file(source) || sha256_file_hex(source) != record.sha256))
-      throw PatchError("补丁文件缺失或哈希不符。");
+    if (!is_launch_copy(record)) {
+      if (!is_plain_file(source) || sha256_file_hex(source) != record.sha256) throw PatchError("补丁文件缺失或哈希不符。");
+      hashed[record.path] = record.sha256;
+    }
     if (path_exists(target)) throw PatchError("新增文件的目标已存在。");
     if (path_exists(target + STAGING_SUFFIX)) throw PatchError("发现残留的补丁临时文件。");
     needed += 2 * (is_launch_copy(record) ? launch_copy_size : source_size(source));
@@ -244,8 +247,9 @@ void install_patch(const std::u16string& game_dir) {
   launch_record.sha256 = sha256_hex(launch_copy);
   check_default_hotkey(package_root);
 
-  uint64_t needed = check_records(game_dir, package_root, records, launch_copy.size());
-  check_save_compat(game_dir, package_root, records);
+  HashedFiles hashed;
+  uint64_t needed = check_records(game_dir, package_root, records, launch_copy.size(), hashed);
+  check_save_compat(game_dir, package_root, records, hashed);
   check_free_space(game_dir, needed);
 
   // Nothing has changed on disk so far.

@@ -16,6 +16,7 @@ void verify_installation(const std::u16string& game_dir) {
   InstallState state = read_install_state(game_dir);
   check_component_signature(game_dir, state.entries);
 
+  HashedFiles hashed;
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     std::u16string file = resolve_package_path(game_dir, record.path);
@@ -24,12 +25,14 @@ void verify_installation(const std::u16string& game_dir) {
     if (record.path == LAUNCH_COPY_PATH) {
       LaunchCopyDigest copy = launch_copy_digest(file);
       if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (record.path != "_vanro/hook.ini" && sha256_file_hex(file) != record.sha256) {
+    } else if (record.path != "_vanro/hook.ini") {
       // hook.ini holds the hotkey the user chose, so only its presence counts.
-      throw PatchError("已安装补丁文件哈希不符。");
+      if (sha256_file_hex(file) != record.sha256) throw PatchError("已安装补丁文件哈希不符。");
+      hashed[record.path] = record.sha256;
     }
   }
 
-  check_save_compat(game_dir, game_dir, state.entries);
+  // Every translated script was read whole just now: the table check takes those digests.
+  check_save_compat(game_dir, game_dir, state.entries, hashed);
   reported_file.clear();
 }

@@ -55,22 +55,23 @@ void check_game_script(const std::u16string& game_dir, const std::string& name) 
 }
 
 void check_translated_script(const std::u16string& package_root, const ManifestRecord& record,
-                             const SaveCompatScript& script) {
+                             const SaveCompatScript& script, const HashedFiles& hashed) {
   if (record.sha256 != script.digest2) {
     throw PatchError("旧存档兼容表与汉化剧本清单不匹配。");
   }
   // Opened under the exact path the file list gives, not the lower-cased key.
   const std::u16string path = resolve_package_path(package_root, record.path);
   reported_file = path;
-  if (!is_plain_file(path) || sha256_file_hex(path) != script.digest2) {
-    throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
-  }
+  if (!is_plain_file(path)) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
+  const auto known = hashed.find(record.path);
+  const std::string digest = known != hashed.end() ? known->second : sha256_file_hex(path);
+  if (digest != script.digest2) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
 }
 
 }  // namespace
 
 void check_save_compat(const std::u16string& game_dir, const std::u16string& package_root,
-                       const std::vector<ManifestRecord>& files) {
+                       const std::vector<ManifestRecord>& files, const HashedFiles& hashed) {
   const SaveCompatTable table = load_table(package_root);
   const std::map<std::string, const ManifestRecord*> scripts = translated_scripts(files);
   std::size_t matched = 0;
@@ -80,7 +81,7 @@ void check_save_compat(const std::u16string& game_dir, const std::u16string& pac
     if (found == scripts.end()) {
       continue;
     }
-    check_translated_script(package_root, *found->second, script);
+    check_translated_script(package_root, *found->second, script, hashed);
     ++matched;
   }
   // A translated script the table does not know would break old saves that reach it.
