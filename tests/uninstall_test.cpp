@@ -211,6 +211,26 @@ TEST(Uninstall, AnEmptyFolderThatCannotBeRemovedKeepsTheStateForANewRun) {
   EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv"), snapshot(scene.game)), "");
 }
 
+// Windows refuses such a name as invalid, Linux as too long; Wine reports it as not found, so only the
+// Linux build can show the refusal here.
+#ifndef _WIN32
+TEST(Uninstall, ARecordedFileThatCannotBeAskedAboutIsNeverTakenForGone) {
+  Installed scene;
+  // A name longer than any volume takes: its attributes cannot be read, and only "not found" may
+  // count as a file already gone. Passed over, the uninstall would report success with files left.
+  const std::string recorded = "_vanro/patch/AdvData/MES/TITLE.MES";
+  const std::string unaskable = "_vanro/patch/AdvData/MES/" + std::string(300, 'n') + ".MES";
+  std::string text = read_bytes(scene.in_game(INSTALL_STATE_NAME));
+  text.replace(text.find(recorded + "\t"), recorded.size(), unaskable);
+  fs::remove(fs::path(scene.in_game(INSTALL_STATE_NAME)));
+  write_test_file(scene.in_game(INSTALL_STATE_NAME), text);
+  const Snapshot before = snapshot(scene.game);
+  EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "无法读取文件属性，操作已停止。");
+  EXPECT_EQ(reported_file, utf8_to_wide(unaskable));
+  EXPECT_EQ(differences(before, snapshot(scene.game)), "");
+}
+#endif
+
 TEST(Uninstall, StateThatLeadsOutOfTheGameDirectoryIsRefused) {
   Installed scene;
   InstallState state = read_install_state(scene.game);
