@@ -67,7 +67,8 @@ void remove_judged_file(const std::u16string& file, uint32_t attributes, const c
 // A crash between creating a staging file and renaming it leaves TARGET.vanro-new behind, and a
 // leftover staging name refuses every later install. Such a file goes with the install only when
 // nothing of the user's is lost with it: it holds exactly the recorded content; it is a generated
-// launch copy (it carries the byte fixes, and is made again from ZDH.EXE at will); or it belongs to
+// launch copy (it carries the byte fixes, and is made again from ZDH.EXE at will) or the empty file
+// its writer made before it was ended; or it belongs to
 // a configuration file, and is kept in user-edits/ first as the file itself would be. Anything else
 // is left where it is, like any file the state does not list.
 void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state) {
@@ -75,7 +76,10 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
   std::optional<uint32_t> attributes = present_attributes(staging);
   if (!attributes || !is_plain(*attributes)) return;
   if (record.path == LAUNCH_COPY_PATH) {
-    if (!file_has_launch_fixes(staging)) return;
+    // Empty, it is what the writer leaves when it is ended between creating the file and writing it.
+    uint64_t size = 0;
+    bool empty = !platform::file_size(staging, size) && size == 0;
+    if (!empty && !file_has_launch_fixes(staging)) return;
   } else {
     uint64_t size = 0;
     if (platform::file_size(staging, size) || size > FILE_HASH_LIMIT) return;

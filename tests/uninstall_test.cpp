@@ -176,6 +176,11 @@ TEST(Uninstall, RemovesLeftoverStagingFilesThatHoldNothingOfTheUsers) {
   const std::string hook = utf16le(u"[hud]\r\ntoggle_key=Q\r\n");
   write_test_file(scene.in_game(u"_vanro/hook.ini.vanro-new"), hook);
   uninstall_patch(scene.game, false);
+  // A launch copy writer ended between creating its staging file and writing it leaves it empty.
+  Installed ended;
+  write_test_file(ended.in_game(u"_vanro/runtime/VANROGame.exe.vanro-new"), "");
+  uninstall_patch(ended.game, false);
+  EXPECT_EQ(differences(ended.expected_after("uninstalled-state.tsv"), snapshot(ended.game)), "");
   EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv", {{"hook.ini", sha256_hex(hook)}}),
                         snapshot(scene.game)),
             "");
