@@ -7,6 +7,8 @@
 #     native     the Linux build, its tests and the benchmarks
 #     fuzz       clang and its sanitizer and fuzzer runtimes
 #     windows    the Windows cross compilers, Wine, the virtual display and fonts
+#     i686       an i386 Wine under qemu in build/wine32, for the shipped 32-bit programs
+#                (scripts/setup-i686.sh; scripts/wine32 runs a program there)
 set -euo pipefail
 
 native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
@@ -16,14 +18,16 @@ windows=(
   wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei file
 )
 
-(($#)) || set -- native fuzz windows
+(($#)) || set -- native fuzz windows i686
 packages=()
+i686=false
 for group in "$@"; do
   case $group in
     native) packages+=("${native[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    *) echo "usage: $0 [native] [fuzz] [windows]" >&2; exit 2 ;;
+    i686) i686=true ;;
+    *) echo "usage: $0 [native] [fuzz] [windows] [i686]" >&2; exit 2 ;;
   esac
 done
 
@@ -38,3 +42,5 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [[ $i686 == true ]]; then bash "$(dirname "$0")/setup-i686.sh"; fi
