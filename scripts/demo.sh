@@ -33,10 +33,11 @@ wait_for_runtime_line() {
 }
 
 # The stand-in game ends right after the runtime's line, but uninstall refuses while it runs: waits
-# up to 30 s for the process whose command line matches the pattern to end.
+# up to 30 s until no process's command line matches the pattern (written so that it does not match
+# itself, e.g. [V]ANROGame, since grep's own command line holds it).
 wait_for_game_end() {
   for _ in $(seq 300); do
-    pgrep -f -- "$1" >/dev/null || return 0
+    grep -qsaE -- "$1" /proc/[0-9]*/cmdline || return 0
     sleep 0.1
   done
 }
@@ -67,7 +68,7 @@ rm "$game/_vanro/runtime/VANROGame.exe"
 echo "(launch copy deleted: the launcher rebuilds it)"
 show "$game/VANROLauncher.exe" --quiet
 wait_for_runtime_line "$game/_vanro/runtime.log"
-wait_for_game_end "$game/_vanro/runtime/VANROGame.exe"
+wait_for_game_end "$game/_vanro/runtime/[V]ANROGame.exe"
 show "$installer" --verify --quiet "$game"
 show "$installer" --uninstall --quiet "$game"
 echo "left in the game folder:"; (cd "$game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
@@ -104,7 +105,7 @@ windows_demo() {
   echo "(launch copy deleted: the launcher rebuilds it)"
   show "$wine" 'C:\vanro-demo\game\VANROLauncher.exe' --quiet
   wait_for_runtime_line "$demo/game/_vanro/runtime.log"
-  wait_for_game_end 'vanro-demo.game._vanro.runtime.VANROGame\.exe'
+  wait_for_game_end 'vanro-demo.game._vanro.runtime.[V]ANROGame\.exe'
   show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
   show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --uninstall --quiet "$windows_game"
   echo "left in the game folder:"; (cd "$demo/game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
