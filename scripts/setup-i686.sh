@@ -79,7 +79,8 @@ unpack_wine() {
   local mirror=$1
   write_apt_config i386 "$mirror" bookworm bookworm-updates
   say "downloading Debian's i386 Wine and its dependencies"
-  private_apt i386 update
+  # A mirror in the middle of a sync can fail one index; the download below says if one is missing.
+  private_apt i386 update || say "apt-get update reported errors; going on with the lists it has"
   private_apt i386 install -y --download-only wine32 wine32-preloader >/dev/null
   say "unpacking $(ls "$apt_dir"/i386/archives/*.deb | wc -l) packages into $sysroot"
   rm -rf "$sysroot.partial"

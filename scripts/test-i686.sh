@@ -68,6 +68,7 @@ step "Wine's prefix and its helpers"
 # test starts them and none waits for them.
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 "$wineserver" -k 2>/dev/null || true
+mkdir -p "$WINEPREFIX"  # the server needs the folder; wine32 makes a 32-bit prefix in it
 "$wineserver" -p
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
