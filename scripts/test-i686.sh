@@ -71,8 +71,11 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 mkdir -p "$WINEPREFIX"  # the server needs the folder; wine32 makes a 32-bit prefix in it
 "$wineserver" -p
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
-"$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
-  /d native,builtin /f </dev/null >/dev/null 2>&1
+if ! "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
+  /d native,builtin /f </dev/null >/dev/null; then
+  echo "cannot write the registry of $WINEPREFIX" >&2
+  exit 1
+fi
 
 step "the small demo through the programs"
 demo=$WINEPREFIX/drive_c/vanro-demo-test
