@@ -82,7 +82,10 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # windows_demo NAME BUILD_DIR WINE: the sequence with the programs of BUILD_DIR, run by WINE.
 windows_demo() {
   local name=$1 build=$2 wine=$3
-  mkdir -p "$WINEPREFIX"
+  # The prefix is made first: a server started for a folder that holds no prefix yet would make it
+  # a 64-bit one, which the i386 Wine cannot use.
+  "$wine" cmd /c exit >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
   /usr/lib/wine/wineserver -p
   "$wine" cmd /c exit >/dev/null 2>&1 || true
   # Wine prefers its own built-in winmm.dll; Windows loads the one beside the game's image. Tell Wine

@@ -66,9 +66,11 @@ step "Wine's prefix and its helpers"
 # Wine's own processes (services, the desktop's explorer.exe, ...) inherit the output of whoever
 # starts them and live as long as the server: started here, with their output going nowhere, no
 # test starts them and none waits for them.
+# The prefix is made first: a server started for a folder that holds no prefix yet would make it a
+# 64-bit one, which the i386 Wine cannot use.
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 "$wineserver" -k 2>/dev/null || true
-mkdir -p "$WINEPREFIX"  # the server needs the folder; wine32 makes a 32-bit prefix in it
 "$wineserver" -p
 "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 if ! "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
