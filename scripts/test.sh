@@ -5,7 +5,7 @@
 # (scripts/test-i686.sh, beside the other steps), runs each fuzzer for a while, and prints the
 # benchmarks' figures. Any failing test fails the script.
 #
-#   scripts/test.sh                        everything, in about a quarter of an hour on two cores
+#   scripts/test.sh                        everything, in about 25 minutes on two cores
 #   FUZZ_SECONDS=5 scripts/test.sh         shorter fuzzing
 #   NATIVE_FAULT_STRIDE=1 WINE_FAULT_STRIDE=1 scripts/test.sh
 #                                          the crash walks at every fault point (an hour and more)
