@@ -3,8 +3,9 @@
 # demo game folder and a demo package signed with the test key, then installs the patch with
 # --quiet (hotkey Q), verifies it, asks the launcher for its status, launches the patched demo game
 # (a stand-in that loads the stand-in runtime, which writes its line to _vanro/runtime.log) and
-# uninstalls again. It does this twice: with the native Linux build, and with the Windows build
-# under Wine.
+# uninstalls again. It does this three times: with the native Linux build, with the 64-bit Windows
+# build under Wine, and with the 32-bit Windows programs that players get, under the i386 Wine that
+# qemu translates (scripts/wine32).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,9 +13,7 @@ cd "$root"
 bash scripts/setup.sh >/dev/null
 
 jobs=$(nproc)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=-all
-WINE=/usr/lib/wine/wine64
 
 say() { printf '\n---- %s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
@@ -25,7 +24,6 @@ wait_for_runtime_line() {
   for _ in $(seq 300); do
     if [[ -s $log ]]; then
       echo "_vanro/runtime.log: $(tail -n 1 "$log" | tr -d '\r')"
-      sleep 1  # the stand-in game ends right after the runtime's line; uninstall refuses while it runs
       return 0
     fi
     sleep 0.1
@@ -34,11 +32,23 @@ wait_for_runtime_line() {
   return 1
 }
 
-say "building (native, then win64)"
+# The stand-in game ends right after the runtime's line, but uninstall refuses while it runs: waits
+# up to 30 s until no process's command line matches the pattern (written so that it does not match
+# itself, e.g. [V]ANROGame, since grep's own command line holds it).
+wait_for_game_end() {
+  for _ in $(seq 300); do
+    grep -qsaE -- "$1" /proc/[0-9]*/cmdline || return 0
+    sleep 0.1
+  done
+}
+
+say "building (native, win64, then win32)"
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs" --target VANROInstaller VANROLauncher vanro-demo standin-game standin-runtime >/dev/null
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j "$jobs" --target VANROInstaller VANROLauncher standin-game standin-runtime >/dev/null
+for preset in win64 win32; do
+  cmake --preset $preset >/dev/null
+  cmake --build --preset $preset -j "$jobs" --target VANROInstaller VANROLauncher standin-game standin-runtime >/dev/null
+done
 
 # ---- native -----------------------------------------------------------------------------------
 demo=$root/build/demo/native
@@ -58,39 +68,57 @@ rm "$game/_vanro/runtime/VANROGame.exe"
 echo "(launch copy deleted: the launcher rebuilds it)"
 show "$game/VANROLauncher.exe" --quiet
 wait_for_runtime_line "$game/_vanro/runtime.log"
+wait_for_game_end "$game/_vanro/runtime/[V]ANROGame.exe"
 show "$installer" --verify --quiet "$game"
 show "$installer" --uninstall --quiet "$game"
 echo "left in the game folder:"; (cd "$game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
 
-# ---- Windows build under Wine --------------------------------------------------------------------
+# ---- Windows builds under Wine -------------------------------------------------------------------
 # Wine shows the Linux root (drive Z:) as a reparse point, which the installer rightly refuses to work
-# below: the Windows demo lives on the prefix's own drive C:.
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -p
-"$WINE" cmd /c exit >/dev/null 2>&1 || true
+# below: the Windows demo lives on the prefix's own drive C:. Each build has its own prefix: the i386
+# Wine needs a 32-bit one.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-# Wine prefers its own built-in winmm.dll; Windows loads the one beside the game's image. Tell Wine to
-# do the same for the launch copy.
-"$WINE" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
-  /d native,builtin /f >/dev/null 2>&1
-demo=$WINEPREFIX/drive_c/vanro-demo
-rm -rf "$demo"
-say "win64: generating the demo into $demo"
-build/native/tools/vanro-demo --profile small --seed 1 --out "$demo" \
-  --installer build/win64/VANROInstaller.exe --launcher build/win64/VANROLauncher.exe \
-  --zdh-exe build/win64/tools/standin-game.exe --runtime-dll build/win64/tools/winmm.dll
-windows_game='C:\vanro-demo\game'
 
-say "win64 under Wine: install, verify, status, launch, uninstall"
-show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --install --quiet --hotkey Q "$windows_game"
-show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
-show "$WINE" 'C:\vanro-demo\game\VANROLauncher.exe' --check --quiet
-rm "$demo/game/_vanro/runtime/VANROGame.exe"
-echo "(launch copy deleted: the launcher rebuilds it)"
-show "$WINE" 'C:\vanro-demo\game\VANROLauncher.exe' --quiet
-wait_for_runtime_line "$demo/game/_vanro/runtime.log"
-show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
-show "$WINE" 'C:\vanro-demo\package\VANROInstaller.exe' --uninstall --quiet "$windows_game"
-echo "left in the game folder:"; (cd "$demo/game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
+# windows_demo NAME BUILD_DIR WINE: the sequence with the programs of BUILD_DIR, run by WINE.
+windows_demo() {
+  local name=$1 build=$2 wine=$3
+  # The prefix is made first: a server started for a folder that holds no prefix yet would make it
+  # a 64-bit one, which the i386 Wine cannot use.
+  "$wine" cmd /c exit >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -p
+  "$wine" cmd /c exit >/dev/null 2>&1 || true
+  # Wine prefers its own built-in winmm.dll; Windows loads the one beside the game's image. Tell Wine
+  # to do the same for the launch copy.
+  "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
+    /d native,builtin /f >/dev/null 2>&1
+  local demo=$WINEPREFIX/drive_c/vanro-demo
+  rm -rf "$demo"
+  say "$name: generating the demo into $demo"
+  build/native/tools/vanro-demo --profile small --seed 1 --out "$demo" \
+    --installer "$build/VANROInstaller.exe" --launcher "$build/VANROLauncher.exe" \
+    --zdh-exe "$build/tools/standin-game.exe" --runtime-dll "$build/tools/winmm.dll"
+  local windows_game='C:\vanro-demo\game'
+
+  say "$name under Wine: install, verify, status, launch, uninstall"
+  show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --install --quiet --hotkey Q "$windows_game"
+  show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
+  show "$wine" 'C:\vanro-demo\game\VANROLauncher.exe' --check --quiet
+  rm "$demo/game/_vanro/runtime/VANROGame.exe"
+  echo "(launch copy deleted: the launcher rebuilds it)"
+  show "$wine" 'C:\vanro-demo\game\VANROLauncher.exe' --quiet
+  wait_for_runtime_line "$demo/game/_vanro/runtime.log"
+  wait_for_game_end 'vanro-demo.game._vanro.runtime.[V]ANROGame\.exe'
+  show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
+  show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --uninstall --quiet "$windows_game"
+  echo "left in the game folder:"; (cd "$demo/game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+}
+
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+windows_demo win64 build/win64 /usr/lib/wine/wine64
+# The programs that players get: i686, run by the i386 Wine under qemu, one to five seconds a step.
+export WINEPREFIX=$root/build/wineprefix32
+windows_demo win32 build/win32 scripts/wine32
 
 say "demo done"

@@ -11,6 +11,8 @@
 #                and unzip (deterministic archives with -X and a sorted name list), osslsigncode
 #                for the optional Authenticode signature, openssl for the tests' throw-away
 #                code-signing certificate
+#     i686       an i386 Wine under qemu in build/wine32, for the shipped 32-bit programs
+#                (scripts/setup-i686.sh; scripts/wine32 runs a program there)
 set -euo pipefail
 
 native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
@@ -21,15 +23,17 @@ windows=(
 )
 release=(git zip unzip osslsigncode openssl)
 
-(($#)) || set -- native fuzz windows release
+(($#)) || set -- native fuzz windows release i686
 packages=()
+i686=false
 for group in "$@"; do
   case $group in
     native) packages+=("${native[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
     release) packages+=("${release[@]}") ;;
-    *) echo "usage: $0 [native] [fuzz] [windows] [release]" >&2; exit 2 ;;
+    i686) i686=true ;;
+    *) echo "usage: $0 [native] [fuzz] [windows] [release] [i686]" >&2; exit 2 ;;
   esac
 done
 
@@ -44,3 +48,5 @@ if ((${#missing[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [[ $i686 == true ]]; then bash "$(dirname "$0")/setup-i686.sh"; fi

@@ -171,6 +171,48 @@ TEST(Sha256Blocks, BothBlockFunctionsAgreeOnRandomInput) {
   }
 }
 
+#if defined(__i386__)
+// Calls run(state, blocks, count) with the stack pointer `shift` bytes below a 16-byte boundary at
+// the call, as a 32-bit window procedure or dialog callback may be entered: the system promises
+// such a callback 4 bytes of alignment, where the compiler's own callers keep 16.
+extern "C" void call_with_shifted_stack(BlockFunction run, uint32_t* state, const uint8_t* blocks,
+                                        std::size_t count, std::size_t shift) asm("vanro_call_with_shifted_stack");
+asm(R"(
+    .text
+    .globl vanro_call_with_shifted_stack
+vanro_call_with_shifted_stack:
+    pushl %ebp
+    movl %esp, %ebp
+    andl $-16, %esp
+    subl $4, %esp
+    subl 24(%ebp), %esp
+    pushl 20(%ebp)
+    pushl 16(%ebp)
+    pushl 12(%ebp)
+    call *8(%ebp)
+    movl %ebp, %esp
+    popl %ebp
+    ret
+)");
+#endif
+
+TEST_P(Sha256BlockTest, RunsOnAStackAlignedToOnlyFourBytes) {
+#if defined(__i386__)
+  std::mt19937 random(11);
+  std::vector<uint8_t> blocks(64 * 17);
+  for (auto& b : blocks) b = static_cast<uint8_t>(random());
+  uint32_t expected[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  sha256_blocks::portable(expected, blocks.data(), 17);
+  for (std::size_t shift : {0, 4, 8, 12}) {
+    uint32_t state[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    call_with_shifted_stack(run(), state, blocks.data(), 17, shift);
+    EXPECT_TRUE(std::equal(state, state + 8, expected)) << "stack " << shift << " bytes off a 16-byte boundary";
+  }
+#else
+  GTEST_SKIP() << "only 32-bit x86 callbacks may be entered with a stack aligned to less than 16 bytes";
+#endif
+}
+
 TEST(Sha256, HasherAndHexForms) {
   const uint8_t two[] = {0x00, 0xab};
   const uint8_t three[] = {0xff, 0x10, 0x09};

@@ -48,8 +48,10 @@ struct Sleeper {
     SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", L"1");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    // No console at all: a console of its own would be Wine's conhost.exe, which inherits the test's
+    // output pipe and may outlive the sleeper, so that ctest waits for it.
     bool started = CreateProcessW(reinterpret_cast<const wchar_t*>(image.c_str()), command.data(), nullptr, nullptr,
-                                  FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+                                  FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup, &process);
     SetEnvironmentVariableW(L"VANRO_TEST_SLEEP", nullptr);
     EXPECT_TRUE(started);
   }
