@@ -74,9 +74,9 @@ show "$installer" --uninstall --quiet "$game"
 echo "left in the game folder:"; (cd "$game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
 
 # ---- Windows builds under Wine -------------------------------------------------------------------
-# Wine shows the Linux root (drive Z:) as a reparse point, which the installer rightly refuses to work
-# below: the Windows demo lives on the prefix's own drive C:. Each build has its own prefix: the i386
-# Wine needs a 32-bit one.
+# The Windows demo lives on the prefix's own drive C:, as on a Windows machine (a game below Z:, the
+# Linux folders, works the same; the tests show it). Each build has its own prefix: the i386 Wine
+# needs a 32-bit one.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 
 # windows_demo NAME BUILD_DIR WINE: the sequence with the programs of BUILD_DIR, run by WINE.
