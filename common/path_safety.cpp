@@ -17,21 +17,36 @@ bool is_reparse(const std::optional<uint32_t>& attributes) {
   return attributes && (*attributes & platform::ATTRIBUTE_REPARSE_POINT);
 }
 
-// Calls visit(path) for the path and every directory above it, deepest first, down to the root of
-// its volume, which is not visited: a drive's root is never a link (Wine reports the root of a drive
-// that maps a Linux folder as one all the same, which would shut out every game on Z:), and the
-// server of a share is no directory to ask about. Every parent is a prefix of the path, so the walk
-// shortens one string in place.
-template <typename Visit>
-void walk_up(const std::u16string& path, Visit visit) {
+// The path and every directory above it, deepest first, down to the root of its volume, which is
+// not among them: a drive's root is never a link (Wine reports the root of a drive that maps a Linux
+// folder as one all the same, which would shut out every game on Z:), and the server of a share is
+// no directory to ask about.
+std::vector<std::u16string> path_and_ancestors(const std::u16string& path) {
+  std::vector<std::u16string> paths;
   const std::size_t root = volume_root_length(path);
   std::u16string current = path;
   while (current.size() > root) {
-    visit(current);
-    std::size_t parent = parent_path(current).size();
-    if (parent == current.size()) return;
-    current.resize(parent);
+    paths.push_back(current);
+    std::u16string parent = parent_path(current);
+    if (parent.size() == current.size()) break;
+    current = std::move(parent);
   }
+  return paths;
+}
+
+// Asks about the folders from the top down and stops below the first that is not found: nothing
+// can exist below it, so no link either. A target whose folders are still to be made is asked about
+// once, not once a missing folder (each of which costs Wine a scan of the folder above). Returns
+// what it learnt of the path itself; a path below a missing folder is missing too.
+platform::AttributeQuery walk_down(const std::u16string& path) {
+  std::vector<std::u16string> paths = path_and_ancestors(path);
+  platform::AttributeQuery query;
+  for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
+    query = platform::query_attributes(*p);
+    if (is_reparse(query.attributes)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
+    if (query.missing) return {std::nullopt, true};
+  }
+  return query;
 }
 
 bool is_device_name(std::string_view stem) {
@@ -65,19 +80,18 @@ bool every_element(std::string_view path, ElementOk element_ok) {
 
 bool path_exists(const std::u16string& path) { return platform::file_attributes(path).has_value(); }
 
-std::optional<uint32_t> present_attributes(const std::u16string& path) {
-  platform::AttributeQuery query = platform::query_attributes(path);
+std::optional<uint32_t> present_attributes(const platform::AttributeQuery& query) {
   if (!query.attributes && !query.missing) throw PatchError("无法读取文件属性，操作已停止。");
   return query.attributes;
 }
 
+std::optional<uint32_t> present_attributes(const std::u16string& path) {
+  return present_attributes(platform::query_attributes(path));
+}
+
 bool is_plain(uint32_t attributes) { return !(attributes & DIRECTORY_OR_REPARSE); }
 
-std::vector<std::u16string> reparse_walk_paths(const std::u16string& path) {
-  std::vector<std::u16string> paths;
-  walk_up(path, [&](const std::u16string& p) { paths.push_back(p); });
-  return paths;
-}
+std::vector<std::u16string> reparse_walk_paths(const std::u16string& path) { return path_and_ancestors(path); }
 
 bool is_plain_file(const std::u16string& path) {
   std::optional<uint32_t> attributes = platform::file_attributes(path);
@@ -85,14 +99,15 @@ bool is_plain_file(const std::u16string& path) {
 }
 
 bool crosses_reparse_point(const std::u16string& path) {
-  bool found = false;
-  walk_up(path, [&](const std::u16string& p) { found = found || is_reparse(platform::file_attributes(p)); });
-  return found;
+  try {
+    walk_down(path);
+  } catch (const PatchError&) {
+    return true;
+  }
+  return false;
 }
 
-void check_no_reparse_points(const std::u16string& path) {
-  if (crosses_reparse_point(path)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
-}
+platform::AttributeQuery check_no_reparse_points(const std::u16string& path) { return walk_down(path); }
 
 void check_signature_path(const std::u16string& path) {
   if (!is_absolute_path(path)) throw PatchError("补丁签名路径无效。");
@@ -107,11 +122,11 @@ void check_signature_path(const std::u16string& path) {
     if (element == u"." || element == u"..") throw PatchError("补丁签名路径无效。");
     start = end + 1;
   }
-  walk_up(path, [](const std::u16string& p) {
+  for (const std::u16string& p : path_and_ancestors(path)) {
     std::optional<uint32_t> attributes = platform::file_attributes(p);
     if (!attributes || (*attributes & platform::ATTRIBUTE_REPARSE_POINT))
       throw PatchError("补丁签名路径缺失或包含重解析点。");
-  });
+  }
 }
 
 bool is_safe_core_path(std::string_view path) {
@@ -136,10 +151,12 @@ bool is_safe_relative_path(std::string_view path) {
   });
 }
 
-std::u16string resolve_package_path(const std::u16string& base, std::string_view relative) {
+std::u16string resolve_package_path(const std::u16string& base, std::string_view relative,
+                                    platform::AttributeQuery* found) {
   if (!is_safe_relative_path(relative)) throw PatchError("补丁清单包含非法路径。");
   std::u16string joined = join_path(base, utf8_to_wide(relative));
-  check_no_reparse_points(joined);
+  platform::AttributeQuery query = check_no_reparse_points(joined);
+  if (found) *found = query;
   return joined;
 }
 

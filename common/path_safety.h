@@ -7,17 +7,23 @@
 #include <string_view>
 #include <vector>
 
+#include "common/platform.h"
+
 // The paths that the reparse-point walks ask about, deepest first: the path and every directory
 // above it down to, but not including, the root of its volume.
 std::vector<std::u16string> reparse_walk_paths(const std::u16string& path);
 // True when the path or a directory above it (up to its volume's root) is a reparse point or link.
 bool crosses_reparse_point(const std::u16string& path);
-// Raises "目录含符号链接或重解析点，操作已停止。" when crosses_reparse_point.
-void check_no_reparse_points(const std::u16string& path);
+// Raises "目录含符号链接或重解析点，操作已停止。" when crosses_reparse_point. Returns what the walk
+// learnt of the path itself: its attributes, or that it is missing (also when a folder above it is).
+platform::AttributeQuery check_no_reparse_points(const std::u16string& path);
 void check_signature_path(const std::u16string& path);
 bool is_safe_core_path(std::string_view path);
 bool is_safe_relative_path(std::string_view path);
-std::u16string resolve_package_path(const std::u16string& base, std::string_view relative);
+// `found`, when given, receives what the walk learnt of the resolved path itself, so that a caller
+// that must know whether it exists needs not ask again.
+std::u16string resolve_package_path(const std::u16string& base, std::string_view relative,
+                                    platform::AttributeQuery* found = nullptr);
 bool same_path(std::u16string_view a, std::u16string_view b);
 
 // Whether something exists at the path (its attributes can be read).
@@ -29,3 +35,5 @@ bool is_plain(uint32_t attributes);
 // on the way to it, is not found). Any other failure to read them raises
 // "无法读取文件属性，操作已停止。": a file that cannot be looked at is never taken for one already gone.
 std::optional<uint32_t> present_attributes(const std::u16string& path);
+// The same for what a walk already learnt of a path.
+std::optional<uint32_t> present_attributes(const platform::AttributeQuery& query);

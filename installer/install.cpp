@@ -84,13 +84,17 @@ uint64_t check_records(const std::u16string& game_dir, const std::u16string& pac
   uint64_t needed = INSTALL_SPACE_RESERVE;
   for (const ManifestRecord& record : records) {
     reported_file = utf8_to_wide(record.path);
-    std::u16string source = resolve_package_path(package_root, record.path);
-    std::u16string target = resolve_package_path(game_dir, record.path);
+    // The walks of resolution ask about the source and the target themselves last: what they learnt
+    // answers whether each is there.
+    platform::AttributeQuery source_found, target_found;
+    std::u16string source = resolve_package_path(package_root, record.path, &source_found);
+    std::u16string target = resolve_package_path(game_dir, record.path, &target_found);
     if (!is_launch_copy(record)) {
-      if (!is_plain_file(source) || sha256_file_hex(source) != record.sha256) throw PatchError("补丁文件缺失或哈希不符。");
+      if (!source_found.attributes || !is_plain(*source_found.attributes) || sha256_file_hex(source) != record.sha256)
+        throw PatchError("补丁文件缺失或哈希不符。");
       hashed[record.path] = record.sha256;
     }
-    if (path_exists(target)) throw PatchError("新增文件的目标已存在。");
+    if (target_found.attributes) throw PatchError("新增文件的目标已存在。");
     if (path_exists(target + STAGING_SUFFIX)) throw PatchError("发现残留的补丁临时文件。");
     needed += 2 * (is_launch_copy(record) ? launch_copy_size : source_size(source));
   }

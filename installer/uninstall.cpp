@@ -49,8 +49,9 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
 void protection_pass(const std::u16string& game_dir, const InstallState& state) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
-    std::u16string file = resolve_package_path(game_dir, record.path);
-    std::optional<uint32_t> attributes = present_attributes(file);
+    platform::AttributeQuery found;
+    std::u16string file = resolve_package_path(game_dir, record.path, &found);
+    std::optional<uint32_t> attributes = present_attributes(found);
     if (!attributes) continue;
     if (!is_plain(*attributes)) throw PatchError("目标不是普通文件。");
     check_removable(record, file);
@@ -97,8 +98,9 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
 void removal_pass(const std::u16string& game_dir, const InstallState& state) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
-    std::u16string file = resolve_package_path(game_dir, record.path);
-    if (std::optional<uint32_t> attributes = present_attributes(file)) {
+    platform::AttributeQuery found;
+    std::u16string file = resolve_package_path(game_dir, record.path, &found);
+    if (std::optional<uint32_t> attributes = present_attributes(found)) {
       std::string digest = check_removable(record, file);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
@@ -109,8 +111,9 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state) {
 }
 
 void remove_runtime_log(const std::u16string& game_dir, const InstallState& state) {
-  std::u16string log = resolve_package_path(game_dir, RUNTIME_LOG_PATH);
-  std::optional<uint32_t> attributes = present_attributes(log);
+  platform::AttributeQuery found;
+  std::u16string log = resolve_package_path(game_dir, RUNTIME_LOG_PATH, &found);
+  std::optional<uint32_t> attributes = present_attributes(found);
   if (!attributes) return;
   save_user_copy(log, state.record_dir, "runtime.log");
   remove_judged_file(log, *attributes, "无法移除运行日志。");

@@ -1,6 +1,7 @@
 #include "common/launch_copy.h"
 #include "common/path_safety.h"
 #include "common/patch_error.h"
+#include "common/platform.h"
 #include "common/text.h"
 #include "installer/game_dir.h"
 #include "installer/install_state.h"
@@ -19,8 +20,9 @@ void verify_installation(const std::u16string& game_dir) {
   HashedFiles hashed;
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
-    std::u16string file = resolve_package_path(game_dir, record.path);
-    std::optional<uint32_t> attributes = present_attributes(file);
+    platform::AttributeQuery found;
+    std::u16string file = resolve_package_path(game_dir, record.path, &found);
+    std::optional<uint32_t> attributes = present_attributes(found);
     if (!attributes || !is_plain(*attributes)) throw PatchError("补丁文件缺失。");
     if (record.path == LAUNCH_COPY_PATH) {
       LaunchCopyDigest copy = launch_copy_digest(file);
