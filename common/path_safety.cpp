@@ -17,21 +17,20 @@ bool is_reparse(const std::optional<uint32_t>& attributes) {
   return attributes && (*attributes & platform::ATTRIBUTE_REPARSE_POINT);
 }
 
-// The path and every directory above it, deepest first, down to the root of its volume, which is
-// not among them: a drive's root is never a link (Wine reports the root of a drive that maps a Linux
-// folder as one all the same, which would shut out every game on Z:), and the server of a share is
-// no directory to ask about.
-std::vector<std::u16string> path_and_ancestors(const std::u16string& path) {
-  std::vector<std::u16string> paths;
+// The lengths of the path and of every directory above it (each a prefix of the path), deepest
+// first, down to the root of its volume, which is not among them: a drive's root is never a link
+// (Wine reports the root of a drive that maps a Linux folder as one all the same, which would shut
+// out every game on Z:), and the server of a share is no directory to ask about.
+std::vector<std::size_t> walked_lengths(std::u16string_view path) {
+  std::vector<std::size_t> lengths;
   const std::size_t root = volume_root_length(path);
-  std::u16string current = path;
-  while (current.size() > root) {
-    paths.push_back(current);
-    std::u16string parent = parent_path(current);
-    if (parent.size() == current.size()) break;
-    current = std::move(parent);
+  for (std::u16string_view current = path; current.size() > root;) {
+    lengths.push_back(current.size());
+    std::size_t parent = parent_path(current).size();
+    if (parent == current.size()) break;
+    current = current.substr(0, parent);
   }
-  return paths;
+  return lengths;
 }
 
 // Asks about the folders from the top down and stops below the first that is not found: nothing
@@ -39,10 +38,12 @@ std::vector<std::u16string> path_and_ancestors(const std::u16string& path) {
 // once, not once a missing folder (each of which costs Wine a scan of the folder above). Returns
 // what it learnt of the path itself; a path below a missing folder is missing too.
 platform::AttributeQuery walk_down(const std::u16string& path) {
-  std::vector<std::u16string> paths = path_and_ancestors(path);
+  std::vector<std::size_t> lengths = walked_lengths(path);
   platform::AttributeQuery query;
-  for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
-    query = platform::query_attributes(*p);
+  std::u16string current;  // one buffer for every prefix
+  for (auto length = lengths.rbegin(); length != lengths.rend(); ++length) {
+    current.assign(path, 0, *length);
+    query = platform::query_attributes(current);
     if (is_reparse(query.attributes)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
     if (query.missing) return {std::nullopt, true};
   }
@@ -91,7 +92,11 @@ std::optional<uint32_t> present_attributes(const std::u16string& path) {
 
 bool is_plain(uint32_t attributes) { return !(attributes & DIRECTORY_OR_REPARSE); }
 
-std::vector<std::u16string> reparse_walk_paths(const std::u16string& path) { return path_and_ancestors(path); }
+std::vector<std::u16string> reparse_walk_paths(const std::u16string& path) {
+  std::vector<std::u16string> paths;
+  for (std::size_t length : walked_lengths(path)) paths.push_back(path.substr(0, length));
+  return paths;
+}
 
 bool is_plain_file(const std::u16string& path) {
   std::optional<uint32_t> attributes = platform::file_attributes(path);
@@ -122,7 +127,7 @@ void check_signature_path(const std::u16string& path) {
     if (element == u"." || element == u"..") throw PatchError("补丁签名路径无效。");
     start = end + 1;
   }
-  for (const std::u16string& p : path_and_ancestors(path)) {
+  for (const std::u16string& p : reparse_walk_paths(path)) {
     std::optional<uint32_t> attributes = platform::file_attributes(p);
     if (!attributes || (*attributes & platform::ATTRIBUTE_REPARSE_POINT))
       throw PatchError("补丁签名路径缺失或包含重解析点。");

@@ -10,6 +10,7 @@
 #include "common/patch_error.h"
 #include "common/path.h"
 #include "common/path_safety.h"
+#include "common/platform.h"
 #include "common/text.h"
 #include "integrity/sha256.h"
 #include "package/save_table.h"
@@ -60,9 +61,10 @@ void check_translated_script(const std::u16string& package_root, const ManifestR
     throw PatchError("旧存档兼容表与汉化剧本清单不匹配。");
   }
   // Opened under the exact path the file list gives, not the lower-cased key.
-  const std::u16string path = resolve_package_path(package_root, record.path);
+  platform::AttributeQuery found;
+  const std::u16string path = resolve_package_path(package_root, record.path, &found);
   reported_file = path;
-  if (!is_plain_file(path)) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
+  if (!found.attributes || !is_plain(*found.attributes)) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
   const auto known = hashed.find(record.path);
   const std::string digest = known != hashed.end() ? known->second : sha256_file_hex(path);
   if (digest != script.digest2) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
