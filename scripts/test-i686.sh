@@ -51,15 +51,17 @@ cmake --preset win32-tests -DVANRO_WERROR=$werror >/dev/null
 cmake --build --preset win32-tests -j "$jobs"
 
 step "the SHA-extension block function realigns its stack"
-sha_function=$(i686-w64-mingw32-objdump -d --no-show-raw-insn build/win32-tests/VANROInstaller.exe |
+# The object file, which keeps its symbols: the release programs are stripped.
+sha_object=build/win32-tests/CMakeFiles/vanro_installer.dir/integrity/sha256_x86.cpp.obj
+sha_function=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$sha_object" |
   sed -n '/<__ZN13sha256_blocks14sha_extensionsEPjPKhj>:/,/^$/p')
 realign=$(grep -m 1 -E 'and +\$0xfffffff0,%esp' <<<"$sha_function" || true)
 if [[ -z $sha_function || -z $realign ]]; then
-  echo "sha256_blocks::sha_extensions in VANROInstaller.exe does not realign its stack:" >&2
+  echo "sha256_blocks::sha_extensions in $sha_object does not realign its stack:" >&2
   head -n 8 <<<"$sha_function" >&2
   exit 1
 fi
-echo "VANROInstaller.exe, sha256_blocks::sha_extensions:"
+echo "$sha_object, sha256_blocks::sha_extensions:"
 head -n 4 <<<"$sha_function" | sed 's/^/  /'
 
 step "Wine's prefix and its helpers"
