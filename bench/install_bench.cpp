@@ -4,8 +4,7 @@
 //   - the native build in an ordinary disk folder, where games live and every flush reaches the disk,
 //     and in a memory file system (/dev/shm), which shows the program's own work without the disk;
 //   - the win64 build under Wine (/usr/lib/wine/wine64), its prefix on the disk and the game and
-//     package on the prefix's drive C: (Wine shows the Linux root Z:\ as a reparse point, and the
-//     installer refuses to work below one);
+//     package on the prefix's drive C:, as on a Windows machine;
 //   - the durable reference: cp -r of the patch folder, three openssl dgst -sha256 passes over it
 //     (the install hashes every packaged file three times and copies it once), then an fsync of every
 //     copied file, one after another, once all are copied (coreutils sync with file operands). That

@@ -295,8 +295,7 @@ check_package() {
 
 run_native() { "$1" "$2" --quiet "$3"; }
 
-# Wine shows the Linux root (Z:) as a reparse point, below which the installer rightly refuses to
-# work, so the Wine check lives on the prefix's own drive C:.
+# The Wine check lives on the prefix's own drive C:, as a package does on a Windows machine.
 windows_path() {
   local path=${1#"$WINEPREFIX/drive_c/"}
   printf 'C:\\%s' "${path//\//\\}"
