@@ -33,21 +33,26 @@ std::vector<std::size_t> walked_lengths(std::u16string_view path) {
   return lengths;
 }
 
-// Asks about the folders from the top down and stops below the first that is not found: nothing
-// can exist below it, so no link either. A target whose folders are still to be made is asked about
-// once, not once a missing folder (each of which costs Wine a scan of the folder above). Returns
-// what it learnt of the path itself; a path below a missing folder is missing too.
-platform::AttributeQuery walk_down(const std::u16string& path) {
+struct Walk {
+  bool crosses_reparse_point = false;
+  platform::AttributeQuery path;  // what the walk learnt of the path itself
+};
+
+// Asks about the folders from the top down and stops at the first reparse point, or below the first
+// folder that is not found: nothing can exist below it, so no link either. A target whose folders
+// are still to be made is asked about once, not once a missing folder (each of which costs Wine a
+// scan of the folder above). A path below a missing folder is missing too.
+Walk walk_down(const std::u16string& path) {
   std::vector<std::size_t> lengths = walked_lengths(path);
-  platform::AttributeQuery query;
+  Walk walk;
   std::u16string current;  // one buffer for every prefix
   for (auto length = lengths.rbegin(); length != lengths.rend(); ++length) {
     current.assign(path, 0, *length);
-    query = platform::query_attributes(current);
-    if (is_reparse(query.attributes)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
-    if (query.missing) return {std::nullopt, true};
+    walk.path = platform::query_attributes(current);
+    if (is_reparse(walk.path.attributes)) return {true, walk.path};
+    if (walk.path.missing) return {false, {std::nullopt, true}};
   }
-  return query;
+  return walk;
 }
 
 bool is_device_name(std::string_view stem) {
@@ -103,16 +108,13 @@ bool is_plain_file(const std::u16string& path) {
   return attributes && is_plain(*attributes);
 }
 
-bool crosses_reparse_point(const std::u16string& path) {
-  try {
-    walk_down(path);
-  } catch (const PatchError&) {
-    return true;
-  }
-  return false;
-}
+bool crosses_reparse_point(const std::u16string& path) { return walk_down(path).crosses_reparse_point; }
 
-platform::AttributeQuery check_no_reparse_points(const std::u16string& path) { return walk_down(path); }
+platform::AttributeQuery check_no_reparse_points(const std::u16string& path) {
+  Walk walk = walk_down(path);
+  if (walk.crosses_reparse_point) throw PatchError("目录含符号链接或重解析点，操作已停止。");
+  return walk.path;
+}
 
 void check_signature_path(const std::u16string& path) {
   if (!is_absolute_path(path)) throw PatchError("补丁签名路径无效。");

@@ -360,14 +360,6 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool move_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here("move_file_new", source)) return false;
-  std::string to = native(destination);
-  if (!rename_no_replace(native(source), to)) return false;
-  sync_parent_directory(to);
-  return true;
-}
-
 std::size_t move_files_new(const std::vector<FileMove>& moves) {
   std::size_t moved = 0;
   std::vector<std::string> directories;  // of the names made so far, each once
@@ -382,6 +374,10 @@ std::size_t move_files_new(const std::vector<FileMove>& moves) {
   // One sync of a directory commits all of its renames; syncs after the first cost little.
   for (const std::string& directory : directories) sync_parent_directory(directory + ".");
   return moved;
+}
+
+bool move_file_new(const std::u16string& source, const std::u16string& destination) {
+  return move_files_new({{source, destination}}) == 1;
 }
 
 void start_writeback(const std::u16string& path) {

@@ -76,14 +76,13 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
   std::u16string staging = target + STAGING_SUFFIX;
   std::optional<uint32_t> attributes = present_attributes(staging);
   if (!attributes || !is_plain(*attributes)) return;
+  uint64_t size = 0;
+  const bool sized = !platform::file_size(staging, size);
   if (record.path == LAUNCH_COPY_PATH) {
     // Empty, it is what the writer leaves when it is ended between creating the file and writing it.
-    uint64_t size = 0;
-    bool empty = !platform::file_size(staging, size) && size == 0;
-    if (!empty && !file_has_launch_fixes(staging)) return;
+    if (!(sized && size == 0) && !file_has_launch_fixes(staging)) return;
   } else {
-    uint64_t size = 0;
-    if (platform::file_size(staging, size) || size > FILE_HASH_LIMIT) return;
+    if (!sized || size > FILE_HASH_LIMIT) return;
     const char* copy_name = user_copy_name(record.path);
     if (sha256_file_hex(staging) != record.sha256) {
       if (!copy_name) return;

@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -32,26 +33,18 @@ fs::path unique_folder() {
 
 }  // namespace
 
-fs::path any_length(const std::u16string& path) {
-#ifdef _WIN32
-  if (path.size() >= 240 && path.size() >= 3 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/')) {
-    std::u16string verbatim = u"\\\\?\\" + path;
-    for (char16_t& c : verbatim)
-      if (c == u'/') c = u'\\';
-    return fs::path(verbatim);
-  }
-#endif
-  return fs::path(path);
-}
-
 #ifdef _WIN32
 namespace {
 
+std::u16string with_backslashes(std::u16string path) {
+  std::replace(path.begin(), path.end(), u'/', u'\\');
+  return path;
+}
+
+// A drive path in the verbatim form, which every file call takes at any length.
 std::u16string verbatim(const std::u16string& path) {
-  std::u16string text = any_length(path).u16string();
-  if (text.compare(0, 4, u"\\\\?\\") != 0 && text.size() >= 2 && text[1] == u':') text = u"\\\\?\\" + text;
-  for (char16_t& c : text)
-    if (c == u'/') c = u'\\';
+  std::u16string text = with_backslashes(path);
+  if (text.size() >= 2 && text[1] == u':') text = u"\\\\?\\" + text;
   return text;
 }
 
@@ -72,7 +65,17 @@ void list_into(const std::u16string& folder, const std::u16string& prefix, std::
 }
 
 }  // namespace
+#endif
 
+fs::path any_length(const std::u16string& path) {
+#ifdef _WIN32
+  if (path.size() >= 240 && path[1] == u':' && (path[2] == u'\\' || path[2] == u'/'))
+    return fs::path(verbatim(path));
+#endif
+  return fs::path(path);
+}
+
+#ifdef _WIN32
 std::vector<TreeEntry> list_tree(const std::u16string& root) {
   std::vector<TreeEntry> entries;
   list_into(verbatim(root), u"", entries);
@@ -84,9 +87,7 @@ void remove_tree(const std::u16string& root) {
   std::vector<TreeEntry> entries = list_tree(root);
   // Deepest first, so that every folder is empty when its turn comes.
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-    std::u16string path = base + u"\\" + entry->relative;
-    for (char16_t& c : path)
-      if (c == u'/') c = u'\\';
+    std::u16string path = with_backslashes(base + u"\\" + entry->relative);
     auto* name = reinterpret_cast<const wchar_t*>(path.c_str());
     SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL);
     if (entry->kind == TreeEntry::file) DeleteFileW(name); else RemoveDirectoryW(name);
