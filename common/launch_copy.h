@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/path_safety.h"
+
 struct LaunchFix {
   uint32_t offset;
   uint8_t value;
@@ -14,7 +16,6 @@ struct LaunchFix {
 extern const std::array<LaunchFix, 8> LAUNCH_FIX_TABLE;
 inline constexpr uint64_t LAUNCH_COPY_READ_LIMIT = 67108864;
 inline constexpr char LAUNCH_COPY_PATH[] = "_vanro/runtime/VANROGame.exe";
-inline constexpr char16_t STAGING_SUFFIX[] = u".vanro-new";
 
 std::string build_launch_copy(const std::u16string& zdh_exe_path);
 bool has_launch_fixes(const std::string& bytes);

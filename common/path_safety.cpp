@@ -55,13 +55,46 @@ Walk walk_down(const std::u16string& path) {
   return walk;
 }
 
-bool is_device_name(std::string_view stem) {
-  std::string lower(stem);
+std::string ascii_lower(std::string_view text) {
+  std::string lower(text);
   for (char& c : lower)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
-  return lower.size() == 4 && (lower.compare(0, 3, "com") == 0 || lower.compare(0, 3, "lpt") == 0) &&
-         lower[3] >= '1' && lower[3] <= '9';
+  return lower;
+}
+
+// The names Windows keeps for devices in every folder, as the stem of an element: the part before
+// its first dot, where the blanks before that dot do not count either. The signed core list has
+// always let COM0 and LPT0 through (`with_zero` false); nothing else can differ for its paths,
+// which hold no blank, '$' or byte above 0x7F.
+bool is_reserved_device(std::string_view element, bool with_zero = true) {
+  std::string_view stem = element.substr(0, element.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  std::string lower = ascii_lower(stem);
+  if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul" || lower == "conin$" || lower == "conout$")
+    return true;
+  if (lower.size() < 4 || (lower.compare(0, 3, "com") != 0 && lower.compare(0, 3, "lpt") != 0)) return false;
+  std::string_view number = std::string_view(lower).substr(3);
+  // The digits, and the superscript one, two and three that Windows takes for them.
+  return (number.size() == 1 && number[0] >= (with_zero ? '0' : '1') && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// The folder part of a path and its last element, without the separators between or after them.
+std::pair<std::u16string_view, std::u16string_view> split_last(std::u16string_view path) {
+  std::size_t end = path.size();
+  while (end > 0 && is_separator(path[end - 1])) --end;
+  std::size_t name = end;
+  while (name > 0 && !is_separator(path[name - 1])) --name;
+  std::size_t folder = name;
+  while (folder > 0 && is_separator(path[folder - 1])) --folder;
+  return {path.substr(0, folder), path.substr(name, end - name)};
+}
+
+std::optional<std::u16string> folder_final_path(const std::u16string& folder, FinalFolders* known) {
+  if (!known) return platform::final_path(folder);
+  auto found = known->find(folder);
+  if (found == known->end()) found = known->emplace(folder, platform::final_path(folder)).first;
+  return found->second;
 }
 
 bool is_core_path_byte(char c) {
@@ -141,7 +174,7 @@ bool is_safe_core_path(std::string_view path) {
   for (char c : path)
     if (!is_core_path_byte(c)) return false;
   return every_element(path, [](std::string_view element) {
-    return element.back() != '.' && !is_device_name(element.substr(0, element.find('.')));
+    return element.back() != '.' && !is_reserved_device(element, false);
   });
 }
 
@@ -165,6 +198,39 @@ std::u16string resolve_package_path(const std::u16string& base, std::string_view
   platform::AttributeQuery query = check_no_reparse_points(joined);
   if (found) *found = query;
   return joined;
+}
+
+bool names_a_device(std::string_view path) {
+  bool device = false;
+  every_element(path, [&](std::string_view element) {
+    device = device || is_reserved_device(element);
+    return true;
+  });
+  return device;
+}
+
+bool ends_with_staging_suffix(std::string_view path) {
+  constexpr std::u16string_view suffix = STAGING_SUFFIX;
+  if (path.size() < suffix.size()) return false;
+  std::string tail = ascii_lower(path.substr(path.size() - suffix.size()));
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), suffix.end(),
+                    [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
+}
+
+bool is_disguised_link(const std::u16string& path, FinalFolders* known) {
+  std::optional<std::u16string> reached = platform::final_path(path);
+  std::optional<std::u16string> folder_reached = folder_final_path(parent_path(path), known);
+  if (!reached || !folder_reached) return true;
+  auto [reached_folder, reached_name] = split_last(*reached);
+  std::u16string_view own_name = split_last(path).second;
+  std::u16string_view folder = *folder_reached;
+  while (!folder.empty() && is_separator(folder.back())) folder.remove_suffix(1);
+  return reached_folder != folder ||
+         platform::lower_case(std::u16string(reached_name)) != platform::lower_case(std::u16string(own_name));
+}
+
+void check_not_disguised_link(const std::u16string& path, FinalFolders* known) {
+  if (is_disguised_link(path, known)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
 }
 
 bool same_path(std::u16string_view a, std::u16string_view b) {

@@ -2,12 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/platform.h"
+
+// Appended to a target's full path to name the file in which it is written before a rename puts it
+// in place.
+inline constexpr char16_t STAGING_SUFFIX[] = u".vanro-new";
 
 // The paths that the reparse-point walks ask about, deepest first: the path and every directory
 // above it down to, but not including, the root of its volume.
@@ -20,11 +25,29 @@ platform::AttributeQuery check_no_reparse_points(const std::u16string& path);
 void check_signature_path(const std::u16string& path);
 bool is_safe_core_path(std::string_view path);
 bool is_safe_relative_path(std::string_view path);
+// Whether an element of a relative path names a device: CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to
+// LPT9, CONIN$ or CONOUT$, in any case, with or without an extension. Windows (and Wine) open the
+// device for such a name in any folder.
+bool names_a_device(std::string_view path);
+// Whether the last element of a relative path ends with the staging suffix, letter case folded as
+// the file system folds it: such a path names another file's staging file.
+bool ends_with_staging_suffix(std::string_view path);
 // `found`, when given, receives what the walk learnt of the resolved path itself, so that a caller
 // that must know whether it exists needs not ask again.
 std::u16string resolve_package_path(const std::u16string& base, std::string_view relative,
                                     platform::AttributeQuery* found = nullptr);
 bool same_path(std::u16string_view a, std::u16string_view b);
+
+// The final paths of folders already asked about, by folder, for a run that asks about many files.
+using FinalFolders = std::map<std::u16string, std::optional<std::u16string>>;
+// Whether the file at the path is reached through a link that its attributes do not show, or this
+// cannot be told: Wine shows a Unix link to a file as a plain file, and deleting, renaming or
+// rewriting it changes the file it points to, wherever that lies. A file is its own when what the
+// system reaches through it is a file of that name in the folder the system reaches through the
+// path's folder. For a file that exists; `known` keeps the folders' answers between calls.
+bool is_disguised_link(const std::u16string& path, FinalFolders* known = nullptr);
+// Raises "目录含符号链接或重解析点，操作已停止。" when is_disguised_link.
+void check_not_disguised_link(const std::u16string& path, FinalFolders* known = nullptr);
 
 // Whether something exists at the path (its attributes can be read).
 bool path_exists(const std::u16string& path);

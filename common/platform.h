@@ -71,8 +71,14 @@ std::error_code file_size(const std::u16string& path, uint64_t& size);
 // Creates one directory; an existing directory of that name is reported as file_exists.
 std::error_code create_directory(const std::u16string& path);
 
-// RemoveDirectoryW: only an empty directory is removed.
-bool remove_directory(const std::u16string& path);
+// RemoveDirectoryW: only an empty directory is removed. Besides a system error, the failure tells
+// directory_not_empty (something is in it), no_such_file_or_directory (nothing is there) and
+// not_a_directory (something else is there).
+std::error_code remove_directory(const std::u16string& path);
+
+// GetFinalPathNameByHandleW of the path opened without access (realpath on Linux): what it names
+// once every link on the way is followed. nullopt when it cannot be opened or asked.
+std::optional<std::u16string> final_path(const std::u16string& path);
 
 // GetDiskFreeSpaceExW: the bytes free to the calling user on the volume of the path.
 std::optional<uint64_t> free_disk_space(const std::u16string& path);
@@ -182,16 +188,22 @@ void write_stderr(std::string_view utf8);
 // ---- Test hooks -------------------------------------------------------------------------------
 //
 // In test builds a test can make the Nth mutating call (create, write, flush, copy, rename,
-// delete, attribute change, directory create or remove, profile write) fail, or end the process abruptly there,
-// and can pretend a given amount of free disk space. The environment variable VANRO_FAULT
-// ("fail:N" or "crash:N") sets the same from outside, for tests that run the programs.
+// delete, attribute change, directory create or remove, profile write) fail, end the process
+// abruptly there, or cut the power there: then every file loses what was written to it since its
+// last flush (zeroed in place, or cut back to its flushed length), while completed creates,
+// renames and deletes stay, as a journaling file system keeps them. It can pretend a given amount
+// of free disk space, and make the Windows build refuse, as a default Windows does, every path of
+// 260 characters or more (248 for a new folder) that is not in its verbatim form. The environment
+// variables VANRO_FAULT ("fail:N", "crash:N", "cut-zero:N", "cut-truncate:N"), VANRO_FREE_SPACE and
+// VANRO_WINDOWS_PATH_LIMITS ("1") set the same from outside, for tests that run the programs.
 // In builds with a real key the hooks are compiled out and these functions do nothing.
 namespace testing {
-enum class FaultMode { none, fail, crash };
+enum class FaultMode { none, fail, crash, cut_zero, cut_truncate };
 void set_fault(FaultMode mode, uint64_t nth);
 // Mutating calls counted since the last set_fault.
 uint64_t mutating_calls();
 void set_free_space(std::optional<uint64_t> bytes);
+void set_windows_path_limits(bool on);
 // Between the two calls, every mutating call is also written down in order: its name (the platform
 // function's) and the path it changes (a copy's destination, a move's source; none for a handle).
 struct MutatingCall {

@@ -1,24 +1,36 @@
 #include "common/platform_faults.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "common/platform.h"
 
 namespace platform {
 namespace {
 
 #ifdef VANRO_TEST_BUILD
+// A file's bytes that the file system holds but the disk may not: written since its last flush.
+struct DirtyFile {
+  uint64_t flushed_size = 0;
+  uint64_t size = 0;  // as far as the tracked writes tell
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // offset, length
+};
+
 struct FaultState {
   testing::FaultMode mode = testing::FaultMode::none;
   uint64_t nth = 0;
   uint64_t calls = 0;
   std::optional<uint64_t> free_space;
+  bool windows_path_limits = false;
   bool loaded = false;
   bool recording = false;
   std::vector<testing::MutatingCall> recorded;
+  std::map<std::u16string, DirtyFile> dirty;             // by path
+  std::map<FileHandle, std::u16string> handles;          // open for writing
+  std::map<FileHandle, uint64_t> positions;
 };
 
 FaultState& state() {
@@ -26,7 +38,15 @@ FaultState& state() {
   return s;
 }
 
-// VANRO_FAULT="fail:N" or "crash:N"; VANRO_FREE_SPACE="BYTES". Read once, on first use.
+testing::FaultMode mode_named(const std::string& name) {
+  if (name == "fail") return testing::FaultMode::fail;
+  if (name == "crash") return testing::FaultMode::crash;
+  if (name == "cut-zero") return testing::FaultMode::cut_zero;
+  if (name == "cut-truncate") return testing::FaultMode::cut_truncate;
+  return testing::FaultMode::none;
+}
+
+// VANRO_FAULT="MODE:N"; VANRO_FREE_SPACE="BYTES"; VANRO_WINDOWS_PATH_LIMITS="1". Read once, on first use.
 void load_environment(FaultState& s) {
   if (s.loaded) return;
   s.loaded = true;
@@ -34,14 +54,47 @@ void load_environment(FaultState& s) {
     std::string text = fault;
     auto colon = text.find(':');
     if (colon != std::string::npos) {
-      std::string mode = text.substr(0, colon);
-      uint64_t nth = std::strtoull(text.c_str() + colon + 1, nullptr, 10);
-      if (mode == "fail") s.mode = testing::FaultMode::fail;
-      if (mode == "crash") s.mode = testing::FaultMode::crash;
-      s.nth = nth;
+      s.mode = mode_named(text.substr(0, colon));
+      s.nth = std::strtoull(text.c_str() + colon + 1, nullptr, 10);
     }
   }
   if (const char* space = std::getenv("VANRO_FREE_SPACE")) s.free_space = std::strtoull(space, nullptr, 10);
+  if (const char* limits = std::getenv("VANRO_WINDOWS_PATH_LIMITS")) s.windows_path_limits = std::string(limits) == "1";
+}
+
+std::filesystem::path disk_path(std::u16string path) {
+#ifndef _WIN32
+  for (char16_t& c : path)
+    if (c == u'\\') c = u'/';
+#endif
+  return std::filesystem::path(path);
+}
+
+// What the disk holds after the power went: the bytes written since a file's last flush are gone,
+// as zeros where they were, or, cutting the file back to its flushed length, as no bytes at all
+// past it (and zeros below it, where a write changed flushed bytes).
+void lose_unflushed_data(const FaultState& s) {
+  for (const auto& [path, file] : s.dirty) {
+    std::error_code error;
+    std::filesystem::path at = disk_path(path);
+    uint64_t size = std::filesystem::file_size(at, error);
+    if (error) continue;
+    uint64_t keep = s.mode == testing::FaultMode::cut_truncate ? std::min(size, file.flushed_size) : size;
+    if (keep < size) std::filesystem::resize_file(at, keep, error);
+    std::fstream stream(at, std::ios::in | std::ios::out | std::ios::binary);
+    for (auto [offset, length] : file.ranges) {
+      if (offset >= keep) continue;
+      std::string zeros(static_cast<std::size_t>(std::min(length, keep - offset)), '\0');
+      stream.seekp(static_cast<std::streamoff>(offset));
+      stream.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    }
+  }
+}
+
+void add_range(DirtyFile& file, uint64_t offset, uint64_t length) {
+  if (length == 0) return;
+  file.ranges.push_back({offset, length});
+  file.size = std::max(file.size, offset + length);
 }
 #endif
 
@@ -56,9 +109,10 @@ bool fail_here([[maybe_unused]] const char* call, [[maybe_unused]] const std::u1
   ++s.calls;
   if (s.recording) s.recorded.push_back({call, path});
   if (s.mode == testing::FaultMode::none || s.calls != s.nth) return false;
-  // A crash ends the process at once: no destructors, no flushing, as a power cut would.
-  if (s.mode == testing::FaultMode::crash) std::_Exit(86);
-  return true;
+  if (s.mode == testing::FaultMode::fail) return true;
+  if (s.mode != testing::FaultMode::crash) lose_unflushed_data(s);
+  // The process ends at once: no destructors, no flushing of the program's own buffers.
+  std::_Exit(86);
 #else
   return false;
 #endif
@@ -72,6 +126,78 @@ std::optional<uint64_t> free_space_override() {
   return std::nullopt;
 #endif
 }
+
+bool windows_path_limits() {
+#ifdef VANRO_TEST_BUILD
+  load_environment(state());
+  return state().windows_path_limits;
+#else
+  return false;
+#endif
+}
+
+#ifdef VANRO_TEST_BUILD
+void created(FileHandle file, const std::u16string& path) {
+  FaultState& s = state();
+  s.handles[file] = path;
+  s.positions[file] = 0;
+  s.dirty[path] = DirtyFile{};
+}
+
+void written(FileHandle file, uint64_t bytes) {
+  FaultState& s = state();
+  auto path = s.handles.find(file);
+  if (path == s.handles.end()) return;
+  add_range(s.dirty[path->second], s.positions[file], bytes);
+  s.positions[file] += bytes;
+}
+
+void flushed(FileHandle file) {
+  FaultState& s = state();
+  auto path = s.handles.find(file);
+  if (path != s.handles.end()) flushed(path->second);
+}
+
+void closed(FileHandle file) {
+  state().handles.erase(file);
+  state().positions.erase(file);
+}
+
+void rewritten(const std::u16string& path) {
+  std::error_code error;
+  uint64_t size = std::filesystem::file_size(disk_path(path), error);
+  DirtyFile& file = state().dirty[path];
+  if (!error) add_range(file, 0, size);
+}
+
+void flushed(const std::u16string& path) {
+  FaultState& s = state();
+  auto file = s.dirty.find(path);
+  if (file == s.dirty.end()) return;
+  file->second.flushed_size = file->second.size;
+  file->second.ranges.clear();
+}
+
+void moved(const std::u16string& source, const std::u16string& destination) {
+  FaultState& s = state();
+  auto file = s.dirty.find(source);
+  if (file == s.dirty.end()) return;
+  DirtyFile moved_file = std::move(file->second);
+  s.dirty.erase(file);
+  s.dirty[destination] = std::move(moved_file);
+}
+
+void deleted(const std::u16string& path) { state().dirty.erase(path); }
+#else
+void created(FileHandle, const std::u16string&) {}
+void written(FileHandle, uint64_t) {}
+void flushed(FileHandle) {}
+void closed(FileHandle) {}
+void rewritten(const std::u16string&) {}
+void flushed(const std::u16string&) {}
+void moved(const std::u16string&, const std::u16string&) {}
+void deleted(const std::u16string&) {}
+#endif
 
 }  // namespace faults
 
@@ -115,6 +241,13 @@ void set_free_space([[maybe_unused]] std::optional<uint64_t> bytes) {
 #ifdef VANRO_TEST_BUILD
   state().loaded = true;
   state().free_space = bytes;
+#endif
+}
+
+void set_windows_path_limits([[maybe_unused]] bool on) {
+#ifdef VANRO_TEST_BUILD
+  load_environment(state());
+  state().windows_path_limits = on;
 #endif
 }
 

@@ -30,13 +30,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwctype>
 #include <memory>
 
-#include "common/launch_copy.h"
 #include "common/platform.h"
+#include "common/path_safety.h"
 #include "common/platform_faults.h"
 #include "common/profile_text.h"
 
@@ -235,9 +236,20 @@ std::error_code create_directory(const std::u16string& path) {
   return {};
 }
 
-bool remove_directory(const std::u16string& path) {
-  if (faults::fail_here("remove_directory", path)) return false;
-  return ::rmdir(native(path).c_str()) == 0;
+std::error_code remove_directory(const std::u16string& path) {
+  if (faults::fail_here("remove_directory", path)) return std::make_error_code(std::errc::io_error);
+  if (::rmdir(native(path).c_str()) == 0) return {};
+  // Linux may say either for a directory that holds something.
+  if (errno == EEXIST) return std::make_error_code(std::errc::directory_not_empty);
+  return last_error();
+}
+
+std::optional<std::u16string> final_path(const std::u16string& path) {
+  std::string p = native(path);
+  if (p.empty()) return std::nullopt;
+  std::unique_ptr<char, void (*)(void*)> resolved(::realpath(p.c_str(), nullptr), ::free);
+  if (!resolved) return std::nullopt;
+  return from_native(resolved.get());
 }
 
 std::optional<uint64_t> free_disk_space(const std::u16string& path) {
@@ -287,21 +299,29 @@ std::optional<FileHandle> create_new_file(const std::u16string& path) {
   int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (fd < 0) return std::nullopt;
   ::flock(fd, LOCK_EX | LOCK_NB);
+  faults::created(fd, path);
   return fd;
 }
 
 bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
   if (faults::fail_here("write_file")) return false;
-  return write_fully(static_cast<int>(file), data, size, done);
+  bool ok = write_fully(static_cast<int>(file), data, size, done);
+  faults::written(file, done);
+  return ok;
 }
 
 bool flush_file(FileHandle file) {
   if (faults::fail_here("flush_file")) return false;
-  return ::fsync(static_cast<int>(file)) == 0;
+  if (::fsync(static_cast<int>(file)) != 0) return false;
+  faults::flushed(file);
+  return true;
 }
 
-void close_file(FileHandle file) { ::close(static_cast<int>(file)); }
+void close_file(FileHandle file) {
+  faults::closed(file);
+  ::close(static_cast<int>(file));
+}
 
 bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
   if (faults::fail_here("copy_file_new", destination)) return false;
@@ -342,6 +362,7 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
   ok = (::close(out) == 0) && ok;
   ::close(in);
   if (!ok) ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
+  if (ok) faults::rewritten(destination);
   return ok;
 }
 
@@ -367,6 +388,7 @@ std::size_t move_files_new(const std::vector<FileMove>& moves) {
     if (faults::fail_here("move_file_new", moves[moved].source)) break;
     std::string to = native(moves[moved].destination);
     if (!rename_no_replace(native(moves[moved].source), to)) break;
+    faults::moved(moves[moved].source, moves[moved].destination);
     std::string directory = to.substr(0, to.find_last_of('/') + 1);
     if (std::find(directories.begin(), directories.end(), directory) == directories.end())
       directories.push_back(directory);
@@ -392,6 +414,7 @@ bool flush_file_at(const std::u16string& path) {
   int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   bool flushed = ::fsync(fd) == 0;
+  if (flushed) faults::flushed(path);
   return (::close(fd) == 0) && flushed;
 }
 
@@ -403,7 +426,9 @@ bool delete_file(const std::u16string& path) {
     errno = EACCES;
     return false;
   }
-  return ::unlink(p.c_str()) == 0;
+  if (::unlink(p.c_str()) != 0) return false;
+  faults::deleted(path);
+  return true;
 }
 
 // ---- Process and program --------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 // This is the only file of the programs' logic that includes <windows.h>; the window code keeps
 // its own calls in installer/window/.
 //
+// Every path reaches Windows through system_path(): a default Windows takes a path of MAX_PATH
+// characters or more only in its verbatim form, however long-path aware the program says it is.
+//
 // Every call that changes the file system first asks the test hook (platform_faults.h) whether to
 // fail. An injected failure looks to the caller exactly like the real one: the same return value
 // and a last-error code of ERROR_WRITE_FAULT.
@@ -22,7 +25,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/launch_copy.h"
+#include "common/path.h"
+#include "common/path_safety.h"
 #include "common/platform_faults.h"
 #include "common/profile_text.h"
 
@@ -57,6 +61,47 @@ std::error_code last_error_code() {
   return std::error_code(static_cast<int>(last_error()), std::system_category());
 }
 
+// A path as Windows takes it. Unless the machine's LongPathsEnabled policy is on, which it is not by
+// default, a path of MAX_PATH characters or more fails (MAX_PATH - 12 for a new folder, which must
+// leave room for an 8.3 name) unless it is in its verbatim form; so such a full path is handed over
+// in that form, which takes any length but no '/', '.' or '..': its normal form is what is prefixed.
+// Shorter paths stay as they are. `usable` is false only when a test asked for a default Windows's
+// limits and the path is still past them (a relative or device path, never one of ours).
+struct SystemPath {
+  std::wstring text;
+  bool usable = true;
+  const wchar_t* c_str() const { return text.c_str(); }
+};
+
+constexpr std::size_t NEW_FOLDER_LIMIT = MAX_PATH - 12;
+
+bool is_verbatim_text(const std::u16string& path) {
+  return path.size() >= 4 && path[0] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
+         (path[1] == u'\\' || path[1] == u'?');
+}
+
+SystemPath system_path(const std::u16string& path, std::size_t limit = MAX_PATH) {
+  std::u16string text = path;
+  if (path.size() >= limit && !is_verbatim_text(path)) {
+    std::u16string normal = lexically_normal(path);
+    PathParts parts = split_path(normal);
+    bool drive = parts.root_name.size() == 2 && parts.root_name[1] == u':' && !parts.root_directory.empty();
+    bool share = parts.root_name.size() > 2 && parts.root_name[2] != u'?' && parts.root_name[2] != u'.';
+    if (drive) text = u"\\\\?\\" + normal;
+    if (share) text = u"\\\\?\\UNC\\" + normal.substr(2);
+  }
+  SystemPath result{std::wstring(text.begin(), text.end())};
+  result.usable = !(faults::windows_path_limits() && text.size() >= limit && !is_verbatim_text(text));
+  return result;
+}
+
+// A path past the limits fails as Windows fails it, without the call being made.
+bool too_long(const SystemPath& path) {
+  if (path.usable) return false;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return true;
+}
+
 // Called first by every mutating function: true when a test asked this call to fail.
 bool injected_fault(const char* call, const std::u16string& path = {}) {
   if (!faults::fail_here(call, path)) return false;
@@ -83,7 +128,9 @@ bool is_absence(DWORD code) {
 // The attributes of what a link at the path points to: opening the path follows the link, and
 // zero access with backup semantics opens directories too without taking any share access.
 bool link_target_attributes(const std::u16string& path, DWORD& attributes) {
-  HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  SystemPath name = system_path(path);
+  if (too_long(name)) return false;
+  HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
@@ -154,7 +201,8 @@ std::u16string lower_case(std::u16string text) {
 // GetFileAttributesW does not follow a link: a link at the path reports FILE_ATTRIBUTE_REPARSE_POINT,
 // which is what the reparse-point walks need to see.
 AttributeQuery query_attributes(const std::u16string& path) {
-  DWORD attributes = GetFileAttributesW(wide(path));
+  SystemPath name = system_path(path);
+  DWORD attributes = too_long(name) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return {attributes, false};
   DWORD code = GetLastError();
   return {std::nullopt, code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND};
@@ -163,17 +211,20 @@ AttributeQuery query_attributes(const std::u16string& path) {
 // A read-only file cannot be deleted, and CopyFileW carries the attribute over from the package.
 // Only a change of the attributes is a mutating call.
 bool clear_read_only(const std::u16string& path) {
-  DWORD attributes = GetFileAttributesW(wide(path));
+  SystemPath name = system_path(path);
+  if (too_long(name)) return false;
+  DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
   if (injected_fault("clear_read_only", path)) return false;
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  return SetFileAttributesW(wide(path), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+  return SetFileAttributesW(name.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
   is_directory = false;
-  DWORD attributes = GetFileAttributesW(wide(path));
+  SystemPath name = system_path(path);
+  DWORD attributes = too_long(name) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
       !link_target_attributes(path, attributes))
     attributes = INVALID_FILE_ATTRIBUTES;
@@ -188,7 +239,8 @@ std::error_code directory_status(const std::u16string& path, bool& is_directory)
 std::error_code file_size(const std::u16string& path, uint64_t& size) {
   size = 0;
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data)) return last_error_code();
+  SystemPath name = system_path(path);
+  if (too_long(name) || !GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &data)) return last_error_code();
   // A directory has no size of its own; the standard library refuses it the same way.
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::make_error_code(std::errc::is_a_directory);
   size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -197,22 +249,55 @@ std::error_code file_size(const std::u16string& path, uint64_t& size) {
 
 std::error_code create_directory(const std::u16string& path) {
   if (injected_fault("create_directory", path)) return last_error_code();
-  if (CreateDirectoryW(wide(path), nullptr)) return {};
+  SystemPath name = system_path(path, NEW_FOLDER_LIMIT);
+  if (!too_long(name) && CreateDirectoryW(name.c_str(), nullptr)) return {};
   DWORD code = last_error();
   if (code == ERROR_ALREADY_EXISTS) return std::make_error_code(std::errc::file_exists);
   return std::error_code(static_cast<int>(code), std::system_category());
 }
 
-bool remove_directory(const std::u16string& path) {
-  if (injected_fault("remove_directory", path)) return false;
-  return RemoveDirectoryW(wide(path)) != 0;
+std::error_code remove_directory(const std::u16string& path) {
+  if (injected_fault("remove_directory", path)) return last_error_code();
+  SystemPath name = system_path(path);
+  if (!too_long(name) && RemoveDirectoryW(name.c_str())) return {};
+  switch (DWORD code = last_error()) {
+    case ERROR_DIR_NOT_EMPTY:
+      return std::make_error_code(std::errc::directory_not_empty);
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return std::make_error_code(std::errc::no_such_file_or_directory);
+    case ERROR_DIRECTORY:  // the name is a file's
+      return std::make_error_code(std::errc::not_a_directory);
+    default:
+      return std::error_code(static_cast<int>(code), std::system_category());
+  }
+}
+
+// Zero access and every share mode: the path can be asked about whoever holds it open, and backup
+// semantics opens a folder too. The open follows every link, so the answer names what is reached.
+std::optional<std::u16string> final_path(const std::u16string& path) {
+  SystemPath name = system_path(path);
+  if (too_long(name)) return std::nullopt;
+  HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::vector<wchar_t> buffer(MAX_PATH);
+  DWORD length = 0;
+  // A result as large as the buffer or larger is the size that is needed, terminator included.
+  while ((length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) >= buffer.size())
+    buffer.resize(length + 1);
+  CloseHandle(file);
+  if (length == 0) return std::nullopt;
+  return from_wide(buffer.data(), length);
 }
 
 // The free bytes available to this user, which quotas may make smaller than the volume's free space.
 std::optional<uint64_t> free_disk_space(const std::u16string& path) {
   if (auto pretended = faults::free_space_override()) return pretended;
   ULARGE_INTEGER free_to_caller{};
-  if (!GetDiskFreeSpaceExW(wide(path), &free_to_caller, nullptr, nullptr)) return std::nullopt;
+  SystemPath name = system_path(path);
+  if (too_long(name) || !GetDiskFreeSpaceExW(name.c_str(), &free_to_caller, nullptr, nullptr)) return std::nullopt;
   return free_to_caller.QuadPart;
 }
 
@@ -220,7 +305,9 @@ std::optional<uint64_t> free_disk_space(const std::u16string& path) {
 
 // FILE_SHARE_READ alone: a file being read whole cannot change or vanish under the reader.
 std::optional<FileHandle> open_for_read(const std::u16string& path) {
-  HANDLE file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  SystemPath name = system_path(path);
+  if (too_long(name)) return std::nullopt;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   return reinterpret_cast<FileHandle>(file);
@@ -249,8 +336,11 @@ bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
 // content is complete and flushed.
 std::optional<FileHandle> create_new_file(const std::u16string& path) {
   if (injected_fault("create_new_file", path)) return std::nullopt;
-  HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SystemPath name = system_path(path);
+  if (too_long(name)) return std::nullopt;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  faults::created(reinterpret_cast<FileHandle>(file), path);
   return reinterpret_cast<FileHandle>(file);
 }
 
@@ -264,29 +354,39 @@ bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done
   DWORD written = 0;
   BOOL ok = WriteFile(to_handle(file), data, static_cast<DWORD>(size), &written, nullptr);
   done = written;
+  faults::written(file, done);
   return ok != 0;
 }
 
 bool flush_file(FileHandle file) {
   if (injected_fault("flush_file")) return false;
-  return FlushFileBuffers(to_handle(file)) != 0;
+  if (!FlushFileBuffers(to_handle(file))) return false;
+  faults::flushed(file);
+  return true;
 }
 
 void close_file(FileHandle file) {
+  faults::closed(file);
   CloseHandle(to_handle(file));
 }
 
 // bFailIfExists TRUE: an existing destination is never overwritten.
 bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
   if (injected_fault("copy_file_new", destination)) return false;
-  return CopyFileW(wide(source), wide(destination), TRUE) != 0;
+  SystemPath from = system_path(source), to = system_path(destination);
+  if (too_long(from) || too_long(to) || !CopyFileW(from.c_str(), to.c_str(), TRUE)) return false;
+  faults::rewritten(destination);
+  return true;
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing destination; write-through
 // returns only once the new name is on disk.
 bool move_file_new(const std::u16string& source, const std::u16string& destination) {
   if (injected_fault("move_file_new", source)) return false;
-  return MoveFileExW(wide(source), wide(destination), MOVEFILE_WRITE_THROUGH) != 0;
+  SystemPath from = system_path(source), to = system_path(destination);
+  if (too_long(from) || too_long(to) || !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+  faults::moved(source, destination);
+  return true;
 }
 
 std::size_t move_files_new(const std::vector<FileMove>& moves) {
@@ -301,18 +401,24 @@ void start_writeback(const std::u16string& /*path*/) {}
 // FlushFileBuffers needs a handle with write access.
 bool flush_file_at(const std::u16string& path) {
   if (injected_fault("flush_file_at", path)) return false;
-  HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SystemPath name = system_path(path);
+  if (too_long(name)) return false;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bool flushed = FlushFileBuffers(file) != 0;
   DWORD code = GetLastError();
   CloseHandle(file);
   SetLastError(code);
+  if (flushed) faults::flushed(path);
   return flushed;
 }
 
 bool delete_file(const std::u16string& path) {
   if (injected_fault("delete_file", path)) return false;
-  return DeleteFileW(wide(path)) != 0;
+  SystemPath name = system_path(path);
+  if (too_long(name) || !DeleteFileW(name.c_str())) return false;
+  faults::deleted(path);
+  return true;
 }
 
 // ---- Process and program ----------------------------------------------------------------------
@@ -394,8 +500,10 @@ uint32_t start_process(const std::u16string& application, const std::u16string& 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  if (!CreateProcessW(wide(application), writable.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                      nullptr, wide(current_directory), &startup, &started))
+  SystemPath program = system_path(application), directory = system_path(current_directory);
+  if (too_long(program) || too_long(directory) ||
+      !CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
+                      directory.c_str(), &startup, &started))
     return last_error();
   CloseHandle(started.hThread);
   CloseHandle(started.hProcess);
@@ -433,7 +541,9 @@ bool profile_functions_take(const std::u16string& path) {
 }
 
 std::optional<ProfileText> load_profile(const std::u16string& path) {
-  HANDLE file = CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  SystemPath name = system_path(path);
+  if (too_long(name)) return std::nullopt;
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::string bytes;
@@ -448,8 +558,9 @@ std::optional<ProfileText> load_profile(const std::u16string& path) {
 }
 
 bool save_profile(const std::u16string& path, const ProfileText& profile) {
-  std::u16string staging = path + STAGING_SUFFIX;
-  HANDLE file = CreateFileW(wide(staging), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  SystemPath staging = system_path(path + STAGING_SUFFIX), target = system_path(path);
+  if (too_long(staging) || too_long(target)) return false;
+  HANDLE file = CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   std::string bytes = encode_profile(profile);
   DWORD written = 0;
@@ -457,8 +568,8 @@ bool save_profile(const std::u16string& path, const ProfileText& profile) {
             WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size() && FlushFileBuffers(file);
   ok = CloseHandle(file) && ok;
-  ok = ok && MoveFileExW(wide(staging), wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(wide(staging));
+  ok = ok && MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileW(staging.c_str());
   return ok;
 }
 
@@ -490,7 +601,10 @@ bool write_profile_string(const std::u16string& section, const std::u16string& k
     profile.text = with_profile_value(profile.text, section, key, value);
     return save_profile(path, profile);
   }
-  return WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)) != 0;
+  if (!WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path))) return false;
+  // The profile functions rewrite the file in place and flush nothing.
+  faults::rewritten(path);
+  return true;
 }
 
 // All three names null asks the platform to write its cached copy of the file to disk; Windows

@@ -63,6 +63,7 @@ ManifestRecord& launch_copy_record(PatchManifest& records) {
 }
 
 void check_default_hotkey(const std::u16string& package_root) {
+  reported_file = utf8_to_wide(HOOK_INI_PATH);
   std::u16string hook = resolve_package_path(package_root, HOOK_INI_PATH);
   std::u16string value = platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32);
   std::optional<int> key = parse_hotkey_letter(value);
@@ -102,6 +103,7 @@ uint64_t check_records(const std::u16string& game_dir, const std::u16string& pac
 }
 
 void check_free_space(const std::u16string& game_dir, uint64_t needed) {
+  reported_file = game_dir;
   std::optional<uint64_t> free = platform::free_disk_space(game_dir);
   if (!free || *free < needed) throw PatchError("磁盘剩余空间不足。");
 }
@@ -114,6 +116,7 @@ void check_free_space(const std::u16string& game_dir, uint64_t needed) {
 // are told apart: the loser fails here, before it has copied anything.
 void publish_install_state(const std::u16string& game_dir, const std::u16string& record_dir,
                            const std::string& content) {
+  reported_file = INSTALL_STATE_NAME;
   std::u16string state_file = join_path(game_dir, INSTALL_STATE_NAME);
   std::u16string staging = join_path(record_dir, std::u16string(INSTALL_STATE_NAME) + STAGING_SUFFIX);
   try {
@@ -134,9 +137,11 @@ void publish_install_state(const std::u16string& game_dir, const std::u16string&
 void write_records(const std::u16string& game_dir, const PatchManifest& records) {
   std::u16string name = make_record_dir_name();
   std::u16string record_dir = join_path(game_dir, name);
+  reported_file = name;
   if (path_exists(record_dir)) throw PatchError("备份目录已存在，请稍后重试。");
   if (std::error_code error = platform::create_directory(record_dir))
     throw std::filesystem::filesystem_error("create_directory", std::filesystem::path(record_dir), error);
+  reported_file = name + u"/" + RECORD_TEXT_NAME;
   write_new_file(join_path(record_dir, RECORD_TEXT_NAME), format_record_text(game_dir));
   publish_install_state(game_dir, record_dir, format_install_state(name, records));
 }
@@ -208,6 +213,7 @@ void copy_files(const std::u16string& game_dir, const std::u16string& package_ro
 
 void check_installed_files(const std::u16string& game_dir, const PatchManifest& records) {
   for (const ManifestRecord& record : records) {
+    reported_file = utf8_to_wide(record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
     if (is_launch_copy(record)) {
       LaunchCopyDigest copy = launch_copy_digest(target);
@@ -243,9 +249,12 @@ void install_patch(const std::u16string& game_dir) {
   PatchManifest records = read_patch_manifest(installer_dir);
   ManifestRecord& launch_record = launch_copy_record(records);
   check_component_signature(package_root, records);
+  reported_file = utf8_to_wide(LAUNCH_COPY_PATH);
   if (path_exists(resolve_package_path(package_root, LAUNCH_COPY_PATH)))
     throw PatchError("补丁包不应包含完整游戏启动程序，请使用原始补丁文件。");
 
+  // Built from the player's own ZDH.EXE: a refusal here is about that file, not the package.
+  reported_file = u"ZDH.EXE";
   std::string launch_copy = build_launch_copy(join_path(game_dir, u"ZDH.EXE"));
   if (!has_launch_fixes(launch_copy)) throw PatchError("生成的启动副本未通过补丁指令校验。");
   launch_record.sha256 = sha256_hex(launch_copy);
@@ -263,22 +272,32 @@ void install_patch(const std::u16string& game_dir) {
     change_files(game_dir, package_root, records, launch_copy);
   } catch (const std::exception& error) {
     std::string message = error.what();
+    // A rollback that cannot finish names the file that stops it; one that finishes leaves the
+    // report naming the file whose step failed.
+    const std::u16string failed_file = reported_file;
     try {
       uninstall_patch(game_dir, true);
     } catch (const std::exception& rollback_error) {
       throw PatchError(message + "\n自动还原未完成：" + rollback_error.what() +
                        "\n请保留游戏目录中的安装状态文件和安装记录。");
     }
+    reported_file = failed_file;
     throw PatchError(message + "\n已撤销本次安装的补丁文件，原游戏资源未改动。");
   }
   reported_file.clear();
 }
 
 void store_selected_hotkey(const std::u16string& game_dir) {
+  reported_file = utf8_to_wide(HOOK_INI_PATH);
   std::u16string hook = resolve_package_path(game_dir, HOOK_INI_PATH);
+  // The profile functions rewrite the file in place: through a link, the file it points to.
+  check_not_disguised_link(hook);
   if (!platform::write_profile_string(u"hud", u"toggle_key", selected_hotkey, hook))
     throw PatchError("无法保存所选原文热键。");
   platform::flush_profile(hook);
+  // That call writes the profile cache out, not the disk's: the install may report success only
+  // once the chosen key is there.
+  if (!platform::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
   if (platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
     throw PatchError("所选原文热键写入后核对失败。");
 

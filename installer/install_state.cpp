@@ -26,6 +26,8 @@ bool is_record_dir_name(const std::string& name) {
 }  // namespace
 
 InstallState read_install_state(const std::u16string& game_dir) {
+  // A directory without the patch fails right here: the report names the file that is missing.
+  reported_file = INSTALL_STATE_NAME;
   std::string bytes = read_whole_file(join_path(game_dir, INSTALL_STATE_NAME), MANIFEST_LIMIT);
   std::vector<std::string> lines = split_lines(bytes);
   if (lines.empty()) throw PatchError("安装状态文件为空。");
@@ -37,12 +39,14 @@ InstallState read_install_state(const std::u16string& game_dir) {
     throw PatchError("安装状态头无效。");
 
   InstallState state;
+  reported_file = utf8_to_wide(header[1]);
   state.record_dir = resolve_package_path(game_dir, header[1]);
   bool is_directory = false;
   if (std::error_code error = platform::directory_status(state.record_dir, is_directory))
     throw std::filesystem::filesystem_error("status", std::filesystem::path(state.record_dir), error);
   if (!is_directory) throw PatchError("安装记录目录缺失，请保留现状并恢复该目录后重试。");
 
+  reported_file = INSTALL_STATE_NAME;
   state.entries = parse_manifest_records(lines, 1, RecordMode::install_state);
   return state;
 }

@@ -1,6 +1,5 @@
 #include <algorithm>
-#include <filesystem>
-#include <map>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -45,8 +44,12 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
   return digest;
 }
 
-// Looks at every recorded file before anything is removed, so that a refusal changes nothing.
-void protection_pass(const std::u16string& game_dir, const InstallState& state) {
+// Looks at every recorded file before anything is removed, so that a refusal changes nothing. A
+// file reached through a link is refused too, even one that Wine shows as a plain file: deleting it
+// would delete what it points to, inside the game or outside it.
+void protection_pass(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
+  reported_file = INSTALL_STATE_NAME;
+  check_not_disguised_link(join_path(game_dir, INSTALL_STATE_NAME), &folders);
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
@@ -54,6 +57,7 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state) 
     std::optional<uint32_t> attributes = present_attributes(found);
     if (!attributes) continue;
     if (!is_plain(*attributes)) throw PatchError("目标不是普通文件。");
+    check_not_disguised_link(file, &folders);
     check_removable(record, file);
   }
 }
@@ -65,26 +69,48 @@ void remove_judged_file(const std::u16string& file, uint32_t attributes, const c
   if (!platform::delete_file(file)) throw PatchError(message);
 }
 
+// What a leftover staging file holds, from one read of it.
+struct StagingContent {
+  std::string sha256;
+  bool only_zeros = true;  // an empty file too
+  bool has_launch_fixes = false;
+};
+
+StagingContent look_at_staging(const std::u16string& staging) {
+  StagingContent content;
+  std::size_t fixes = 0;
+  uint64_t size = 0;
+  content.sha256 = sha256_file_hex(staging, [&](uint64_t offset, const char* bytes, uint64_t length) {
+    content.only_zeros = content.only_zeros && std::all_of(bytes, bytes + length, [](char c) { return c == 0; });
+    fixes += launch_fixes_in_piece(offset, bytes, length);
+    size = offset + length;
+  });
+  content.has_launch_fixes = fixes == LAUNCH_FIX_TABLE.size() && size <= LAUNCH_COPY_READ_LIMIT;
+  return content;
+}
+
 // A crash between creating a staging file and renaming it leaves TARGET.vanro-new behind, and a
 // leftover staging name refuses every later install. Such a file goes with the install only when
-// nothing of the user's is lost with it: it holds exactly the recorded content; it is a generated
-// launch copy (it carries the byte fixes, and is made again from ZDH.EXE at will) or the empty file
-// its writer made before it was ended; or it belongs to
-// a configuration file, and is kept in user-edits/ first as the file itself would be. Anything else
-// is left where it is, like any file the state does not list.
-void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state) {
+// nothing of the user's is lost with it: it holds exactly the recorded content; it holds nothing
+// but zero bytes, or nothing at all (what a power cut leaves of a file whose data had not reached
+// the disk, or a writer ended before it wrote); it is a generated launch copy (it carries the byte
+// fixes, and is made again from ZDH.EXE at will); or it belongs to a configuration file, and is kept
+// in user-edits/ first as the file itself would be. Anything else is left where it is, like any
+// file the state does not list, and so is a staging name reached through a link.
+void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state,
+                             FinalFolders& folders) {
   std::u16string staging = target + STAGING_SUFFIX;
   std::optional<uint32_t> attributes = present_attributes(staging);
-  if (!attributes || !is_plain(*attributes)) return;
   uint64_t size = 0;
-  const bool sized = !platform::file_size(staging, size);
-  if (record.path == LAUNCH_COPY_PATH) {
-    // Empty, it is what the writer leaves when it is ended between creating the file and writing it.
-    if (!(sized && size == 0) && !file_has_launch_fixes(staging)) return;
-  } else {
-    if (!sized || size > FILE_HASH_LIMIT) return;
-    const char* copy_name = user_copy_name(record.path);
-    if (sha256_file_hex(staging) != record.sha256) {
+  if (!attributes || !is_plain(*attributes) || platform::file_size(staging, size) || size > FILE_HASH_LIMIT ||
+      is_disguised_link(staging, &folders))
+    return;
+  const StagingContent content = look_at_staging(staging);
+  const char* copy_name = user_copy_name(record.path);
+  if (!content.only_zeros) {
+    if (record.path == LAUNCH_COPY_PATH) {
+      if (!content.has_launch_fixes) return;
+    } else if (content.sha256 != record.sha256) {
       if (!copy_name) return;
       save_user_copy(staging, state.record_dir, copy_name);
     }
@@ -94,78 +120,66 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
 
 // Each file is judged again from its bytes as they are now: a file that the user changed after the
 // protection pass is still never deleted, and a changed configuration file is kept first.
-void removal_pass(const std::u16string& game_dir, const InstallState& state) {
+void removal_pass(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
     std::u16string file = resolve_package_path(game_dir, record.path, &found);
     if (std::optional<uint32_t> attributes = present_attributes(found)) {
+      check_not_disguised_link(file, &folders);
       std::string digest = check_removable(record, file);
       if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
       remove_judged_file(file, *attributes, "无法移除补丁新增文件。");
     }
-    remove_leftover_staging(record, file, state);
+    remove_leftover_staging(record, file, state, folders);
   }
 }
 
-void remove_runtime_log(const std::u16string& game_dir, const InstallState& state) {
-  platform::AttributeQuery found;
-  std::u16string log = resolve_package_path(game_dir, RUNTIME_LOG_PATH, &found);
-  std::optional<uint32_t> attributes = present_attributes(found);
-  if (!attributes) return;
+// Only a plain file there is the runtime's log. Anything else (a folder, a link, a link that Wine
+// shows as a file) was not made by the runtime and stays, like any content the install did not add.
+void remove_runtime_log(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
+  reported_file = utf8_to_wide(RUNTIME_LOG_PATH);
+  std::u16string log = join_path(game_dir, reported_file);
+  if (crosses_reparse_point(log)) return;
+  std::optional<uint32_t> attributes = present_attributes(log);
+  if (!attributes || !is_plain(*attributes) || is_disguised_link(log, &folders)) return;
   save_user_copy(log, state.record_dir, "runtime.log");
   remove_judged_file(log, *attributes, "无法移除运行日志。");
 }
 
-// A path as compared here: lexical normal form, without a trailing separator after an element.
-std::u16string comparable(const std::u16string& path) {
-  std::u16string normal = lexically_normal(path);
-  if (!split_path(normal).relative.empty() && is_separator(normal.back())) normal = parent_path(normal);
-  return normal;
-}
-
-bool is_below(const std::u16string& key, const std::u16string& top) {
-  if (key.size() <= top.size() || key.compare(0, top.size(), top) != 0) return false;
-  return is_separator(key[top.size()]) || (!top.empty() && is_separator(top.back()));
-}
-
-bool is_empty_directory(const std::u16string& path) {
-  std::error_code error;
-  bool empty = std::filesystem::is_empty(std::filesystem::path(path), error);
-  return !error && empty;
-}
-
-// Every directory between a recorded file under _vanro and the game directory, never the game
-// directory itself or anything above it; removed deepest first. A directory that still holds
-// something (a file the user put there) stays without a word. One that is empty and still cannot
-// be removed stops the run before the state is retired: a leftover empty _vanro would refuse every
-// later install, and a new run of the uninstall removes it once whatever held it lets go.
+// Every folder between a recorded file under _vanro and the game directory, never the game
+// directory itself or anything above it (the folders of a checked relative path lie below it);
+// removed deepest first. A folder that still holds something (a file the user put there) stays
+// without a word, and so does one that is gone or is no folder. Any other failure stops the run
+// before the state is retired: a leftover empty _vanro would refuse every later install, and a
+// new run of the uninstall removes it once whatever held it lets go.
 void remove_emptied_directories(const std::u16string& game_dir, const InstallState& state) {
-  const std::u16string top = comparable(game_dir);
-  std::map<std::u16string, std::u16string> directories;
+  std::set<std::string> folders;  // relative paths
   for (const ManifestRecord& record : state.entries) {
     if (record.path.compare(0, 7, "_vanro/") != 0) continue;
-    std::u16string directory = parent_path(resolve_package_path(game_dir, record.path));
-    for (std::u16string key = comparable(directory); is_below(key, top); key = comparable(directory)) {
-      directories.emplace(key, directory);
-      std::u16string parent = parent_path(directory);
-      if (parent == directory) break;
-      directory = parent;
-    }
+    for (std::size_t slash = record.path.find('/'); slash != std::string::npos; slash = record.path.find('/', slash + 1))
+      folders.insert(record.path.substr(0, slash));
   }
-  std::vector<std::u16string> ordered;
-  for (const auto& entry : directories) ordered.push_back(entry.second);
+  std::vector<std::pair<std::u16string, std::u16string>> ordered;  // relative, full
+  for (const std::string& relative : folders) {
+    std::u16string wide = utf8_to_wide(relative);
+    ordered.emplace_back(wide, join_path(game_dir, wide));
+  }
   std::stable_sort(ordered.begin(), ordered.end(),
-                   [](const std::u16string& a, const std::u16string& b) { return a.size() > b.size(); });
-  for (const std::u16string& directory : ordered) {
+                   [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
+  for (const auto& [relative, directory] : ordered) {
+    reported_file = relative;
     check_no_reparse_points(directory);
-    if (!platform::remove_directory(directory) && is_empty_directory(directory))
+    std::error_code error = platform::remove_directory(directory);
+    if (error && error != std::errc::directory_not_empty && error != std::errc::no_such_file_or_directory &&
+        error != std::errc::not_a_directory)
       throw PatchError("无法移除补丁新增目录。");
   }
 }
 
 void retire_state(const std::u16string& game_dir, const InstallState& state, bool rollback) {
+  reported_file = INSTALL_STATE_NAME;
   std::u16string retired = join_path(state.record_dir, rollback ? u"rolled-back-state.tsv" : u"uninstalled-state.tsv");
   if (!platform::move_file_new(join_path(game_dir, INSTALL_STATE_NAME), retired))
     throw PatchError("无法保存还原状态。");
@@ -177,12 +191,13 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
   check_game_dir(game_dir);
   check_game_not_running(game_dir);
   InstallState state = read_install_state(game_dir);
-  protection_pass(game_dir, state);
+  FinalFolders folders;
+  protection_pass(game_dir, state, folders);
 
   // From here on a failure leaves the state file in place, and a new run continues: files that
   // are already gone are passed over in both passes.
-  removal_pass(game_dir, state);
-  remove_runtime_log(game_dir, state);
+  removal_pass(game_dir, state, folders);
+  remove_runtime_log(game_dir, state, folders);
   remove_emptied_directories(game_dir, state);
   retire_state(game_dir, state, rollback);
 }
@@ -194,4 +209,6 @@ void save_user_copy(const std::u16string& file, const std::u16string& record_dir
     candidate = resolve_package_path(record_dir, user_edits_candidate(name, attempt));
   // Both paths were walked in this step: the file by its caller, the candidate by its resolution.
   copy_walked_to_new_file(file, candidate);
+  // The file itself is deleted next: its copy must be on disk before, or a power cut could take both.
+  if (!platform::flush_file_at(candidate)) throw PatchError("无法创建文件副本。");
 }

@@ -28,10 +28,15 @@ void check_runtime_path(const std::u16string& path) {
 
 // A staging file can only be left by a launcher that died while it wrote one. The launch copy is
 // absent (or we would not be here) and the staging name is ours, so it is removed rather than
-// letting one killed launch block every later one. Anything at that name that is not a plain file
-// is left alone, and the create-only write below then refuses.
+// letting one killed launch block every later one. A link at that name is refused, also one that
+// Wine shows as a plain file: deleting it would delete the file it points to. Anything else that is
+// not a plain file is left alone, and the create-only write below then refuses.
 void remove_stale_staging(const std::u16string& staging) {
-  if (is_plain_file(staging)) platform::delete_file(staging);
+  std::optional<uint32_t> attributes = platform::file_attributes(staging);
+  if (!attributes) return;
+  if ((*attributes & platform::ATTRIBUTE_REPARSE_POINT) || is_disguised_link(staging))
+    throw PatchError("Runtime paths may not traverse reparse points");
+  if (is_plain(*attributes)) platform::delete_file(staging);
 }
 
 // The rebuilt copy is written under the staging name, create-only and flushed, and only then

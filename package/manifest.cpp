@@ -65,6 +65,22 @@ bool is_valid_digest_field(std::string_view sha256, bool is_launch_copy, RecordM
   return mode == RecordMode::manifest && is_launch_copy && sha256 == GENERATED_DIGEST;
 }
 
+// The records' paths and the folders above them, folded.
+struct FoldedNames {
+  std::set<std::u16string> paths, folders;
+};
+
+// False when the path is taken already, as a file or as a folder, or one of its folders is a file.
+bool add_folded_path(const std::u16string& path, FoldedNames& names) {
+  if (names.folders.count(path) || !names.paths.insert(path).second) return false;
+  for (std::size_t slash = path.find(u'/'); slash != std::u16string::npos; slash = path.find(u'/', slash + 1)) {
+    std::u16string folder = path.substr(0, slash);
+    if (names.paths.count(folder)) return false;
+    names.folders.insert(std::move(folder));
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> split_lines(const std::string& bytes) {
@@ -116,7 +132,7 @@ bool is_hex_digest(std::string_view text) {
 std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string>& lines, std::size_t first,
                                                    RecordMode mode) {
   std::vector<ManifestRecord> records;
-  std::set<std::u16string> folded_paths;
+  FoldedNames folded;
   std::size_t resource_count = 0;
   for (std::size_t i = first; i < lines.size(); ++i) {
     const std::string& line = lines[i];
@@ -129,7 +145,9 @@ std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string
     }
     ManifestRecord record{std::move(fields[0]), std::move(fields[1]), std::move(fields[2])};
     const bool is_launch_copy = record.path == LAUNCH_COPY_PATH;
-    if (!is_safe_relative_path(record.path)) {
+    // A device name reaches a device wherever it stands, and a name that ends like a staging file
+    // is another file's staging name: the copy of one would take the other's final name.
+    if (!is_safe_relative_path(record.path) || names_a_device(record.path) || ends_with_staging_suffix(record.path)) {
       throw PatchError("补丁清单路径或哈希无效。");
     }
     if (record.replaced_sha256 != "-" && !is_hex_digest(record.replaced_sha256)) {
@@ -139,8 +157,8 @@ std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string
       throw PatchError("补丁清单路径或哈希无效。");
     }
     // Folded the way the file system compares names, so that two records can never land on
-    // the same file on disk.
-    if (!folded_paths.insert(platform::lower_case(utf8_to_wide(record.path))).second) {
+    // the same file on disk, nor one on a folder that another's file needs.
+    if (!add_folded_path(platform::lower_case(utf8_to_wide(record.path)), folded)) {
       throw PatchError("补丁清单包含重名文件。");
     }
     if (record.replaced_sha256 != "-") {

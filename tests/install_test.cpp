@@ -204,12 +204,15 @@ TEST(Install, RefusesABrokenPackageOrTargetAndChangesNothing) {
        "补丁清单格式不正确。", u""},
       {"package carries a launch copy",
        [](const Scene& s) { write_test_file(s.in_patch(u"_vanro/runtime/VANROGame.exe"), "MZ"); },
-       "补丁包不应包含完整游戏启动程序，请使用原始补丁文件。", u"补丁组件签名"},
+       "补丁包不应包含完整游戏启动程序，请使用原始补丁文件。", u"_vanro/runtime/VANROGame.exe"},
       {"packaged default hotkey Y",
        [](const Scene& s) {
          write_test_file(s.in_patch(u"_vanro/hook.ini"), utf16le(u"[hud]\r\ntoggle_key=Y\r\n"));
        },
-       "补丁默认原文热键配置无效。", u"补丁组件签名"},
+       "补丁默认原文热键配置无效。", u"_vanro/hook.ini"},
+      {"ZDH.EXE of another version, too short for the byte fixes",
+       [](const Scene& s) { fs::resize_file(fs::path(s.in_game(u"ZDH.EXE")), 4096); },
+       "ZDH.EXE is too short for the launch copy's byte fixes", u"ZDH.EXE"},
       {"packaged file damaged", [](const Scene& s) { flip_last_byte(s.in_patch(u"_vanro/runtime/winmm.dll")); },
        FILE_BAD, u"_vanro/runtime/winmm.dll"},
       {"packaged hook.ini damaged (in its comment)",
@@ -262,6 +265,7 @@ TEST(Install, FreeSpaceExactlyAtTheNeedPasses) {
   const uint64_t needed = space_needed(scene);
   platform::testing::set_free_space(needed - 1);
   EXPECT_EQ(message_of([&] { install_patch(scene.game); }), NO_SPACE);
+  EXPECT_EQ(reported_file, scene.game);
   EXPECT_EQ(scene.game_changes(), "");
   platform::testing::set_free_space(needed);
   EXPECT_EQ(message_of([&] { install_patch(scene.game); }), "");

@@ -176,9 +176,12 @@ TEST(Uninstall, RemovesLeftoverStagingFilesThatHoldNothingOfTheUsers) {
   const std::string hook = utf16le(u"[hud]\r\ntoggle_key=Q\r\n");
   write_test_file(scene.in_game(u"_vanro/hook.ini.vanro-new"), hook);
   uninstall_patch(scene.game, false);
-  // A launch copy writer ended between creating its staging file and writing it leaves it empty.
+  // A launch copy writer ended between creating its staging file and writing it leaves it empty; a
+  // power cut leaves a file whose data had not reached the disk empty or all zeros.
   Installed ended;
   write_test_file(ended.in_game(u"_vanro/runtime/VANROGame.exe.vanro-new"), "");
+  write_test_file(ended.in_game(u"_vanro/japanese.bin.vanro-new"), "");
+  write_test_file(ended.in_game(u"_vanro/runtime/winmm.dll.vanro-new"), std::string(5000, '\0'));
   uninstall_patch(ended.game, false);
   EXPECT_EQ(differences(ended.expected_after("uninstalled-state.tsv"), snapshot(ended.game)), "");
   EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv", {{"hook.ini", sha256_hex(hook)}}),
@@ -186,11 +189,10 @@ TEST(Uninstall, RemovesLeftoverStagingFilesThatHoldNothingOfTheUsers) {
             "");
 
   // Anything else under a staging name is left alone, like any file the state does not list: other
-  // content, an empty file and a launch copy's staging file without the byte fixes.
+  // content and a launch copy's staging file without the byte fixes.
   Installed other;
   const std::pair<std::u16string, std::string> left[] = {
       {u"_vanro/runtime/winmm.dll.vanro-new", "not what was recorded"},
-      {u"_vanro/japanese.bin.vanro-new", ""},
       {u"_vanro/runtime/VANROGame.exe.vanro-new", "half a launch copy"},
   };
   Snapshot expected = other.expected_after("uninstalled-state.tsv");

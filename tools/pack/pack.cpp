@@ -165,6 +165,11 @@ void check_path(const InputFile& file, Problems& problems) {
   } else if (!is_safe_relative_path(path)) {
     problems.push_back(shown + ": unsafe path; the installer refuses it (no '\\', ':', control characters, "
                                "<>\"|?*, empty, '.' or '..' elements, or names ending in a dot or a space)");
+  } else if (names_a_device(path)) {
+    problems.push_back(shown + ": names a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$); the installer "
+                               "refuses it");
+  } else if (ends_with_staging_suffix(path)) {
+    problems.push_back(shown + ": ends like the installer's staging files (.vanro-new); the installer refuses it");
   } else if (!is_safe_core_path(path)) {
     problems.push_back(shown + ": the signed core list refuses this path (ASCII letters, digits, '_', '.', "
                                "'-' only; at most 240 bytes; no element ending in a dot; no device names "
@@ -186,13 +191,19 @@ void check_path(const InputFile& file, Problems& problems) {
 // The installer folds with the platform's full Unicode lower-case mapping; on Windows the names
 // also meet on a case-insensitive file system.
 void check_duplicates(const std::vector<InputFile>& files, Problems& problems) {
-  std::map<std::u16string, std::string> seen;
+  std::map<std::u16string, std::string> seen, folders;
   for (const InputFile& file : files) {
     std::u16string wide;
     if (!platform::utf8_to_utf16(file.path, wide)) continue;
-    auto [at, inserted] = seen.emplace(platform::lower_case(wide), file.path);
+    std::u16string folded = platform::lower_case(wide);
+    auto [at, inserted] = seen.emplace(folded, file.path);
     if (!inserted) problems.push_back(file.path + ": same name as " + at->second + " when letter case is ignored");
+    for (std::size_t slash = folded.find(u'/'); slash != std::u16string::npos; slash = folded.find(u'/', slash + 1))
+      folders.emplace(folded.substr(0, slash), file.path);
   }
+  for (const auto& [folded, path] : seen)
+    if (auto folder = folders.find(folded); folder != folders.end())
+      problems.push_back(path + ": same name as a folder of " + folder->second + " when letter case is ignored");
 }
 
 void check_counts(const std::vector<InputFile>& files, Problems& problems) {
