@@ -90,10 +90,10 @@ std::pair<std::u16string_view, std::u16string_view> split_last(std::u16string_vi
   return {path.substr(0, folder), path.substr(name, end - name)};
 }
 
-std::optional<std::u16string> folder_final_path(const std::u16string& folder, FinalFolders* known) {
-  if (!known) return platform::final_path(folder);
+std::optional<std::u16string> folder_reached_path(const std::u16string& folder, ReachedFolders* known) {
+  if (!known) return platform::reached_path(folder);
   auto found = known->find(folder);
-  if (found == known->end()) found = known->emplace(folder, platform::final_path(folder)).first;
+  if (found == known->end()) found = known->emplace(folder, platform::reached_path(folder)).first;
   return found->second;
 }
 
@@ -217,9 +217,9 @@ bool ends_with_staging_suffix(std::string_view path) {
                     [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
 }
 
-bool is_disguised_link(const std::u16string& path, FinalFolders* known) {
-  std::optional<std::u16string> reached = platform::final_path(path);
-  std::optional<std::u16string> folder_reached = folder_final_path(parent_path(path), known);
+bool is_disguised_link(const std::u16string& path, ReachedFolders* known) {
+  std::optional<std::u16string> reached = platform::reached_path(path);
+  std::optional<std::u16string> folder_reached = folder_reached_path(parent_path(path), known);
   if (!reached || !folder_reached) return true;
   auto [reached_folder, reached_name] = split_last(*reached);
   std::u16string_view own_name = split_last(path).second;
@@ -229,7 +229,7 @@ bool is_disguised_link(const std::u16string& path, FinalFolders* known) {
          platform::lower_case(std::u16string(reached_name)) != platform::lower_case(std::u16string(own_name));
 }
 
-void check_not_disguised_link(const std::u16string& path, FinalFolders* known) {
+void check_not_disguised_link(const std::u16string& path, ReachedFolders* known) {
   if (is_disguised_link(path, known)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
 }
 

@@ -38,16 +38,16 @@ std::u16string resolve_package_path(const std::u16string& base, std::string_view
                                     platform::AttributeQuery* found = nullptr);
 bool same_path(std::u16string_view a, std::u16string_view b);
 
-// The final paths of folders already asked about, by folder, for a run that asks about many files.
-using FinalFolders = std::map<std::u16string, std::optional<std::u16string>>;
+// What the system reaches through folders already asked about, by folder, for a run that asks about many files.
+using ReachedFolders = std::map<std::u16string, std::optional<std::u16string>>;
 // Whether the file at the path is reached through a link that its attributes do not show, or this
 // cannot be told: Wine shows a Unix link to a file as a plain file, and deleting, renaming or
 // rewriting it changes the file it points to, wherever that lies. A file is its own when what the
 // system reaches through it is a file of that name in the folder the system reaches through the
 // path's folder. For a file that exists; `known` keeps the folders' answers between calls.
-bool is_disguised_link(const std::u16string& path, FinalFolders* known = nullptr);
+bool is_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
 // Raises "目录含符号链接或重解析点，操作已停止。" when is_disguised_link.
-void check_not_disguised_link(const std::u16string& path, FinalFolders* known = nullptr);
+void check_not_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
 
 // Whether something exists at the path (its attributes can be read).
 bool path_exists(const std::u16string& path);

@@ -76,9 +76,11 @@ std::error_code create_directory(const std::u16string& path);
 // not_a_directory (something else is there).
 std::error_code remove_directory(const std::u16string& path);
 
-// GetFinalPathNameByHandleW of the path opened without access (realpath on Linux): what it names
-// once every link on the way is followed. nullopt when it cannot be opened or asked.
-std::optional<std::u16string> final_path(const std::u16string& path);
+// What the path reaches once every link on the way is followed, as a text that names it among all
+// files of the machine: on Windows the volume's serial number in hex, a colon, and the path on that
+// volume (GetFileInformationByHandle and GetFileInformationByHandleEx with FileNameInfo, of the path
+// opened without access); on Linux its realpath. nullopt when it cannot be opened or asked.
+std::optional<std::u16string> reached_path(const std::u16string& path);
 
 // GetDiskFreeSpaceExW: the bytes free to the calling user on the volume of the path.
 std::optional<uint64_t> free_disk_space(const std::u16string& path);

@@ -244,7 +244,7 @@ std::error_code remove_directory(const std::u16string& path) {
   return last_error();
 }
 
-std::optional<std::u16string> final_path(const std::u16string& path) {
+std::optional<std::u16string> reached_path(const std::u16string& path) {
   std::string p = native(path);
   if (p.empty()) return std::nullopt;
   std::unique_ptr<char, void (*)(void*)> resolved(::realpath(p.c_str(), nullptr), ::free);

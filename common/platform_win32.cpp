@@ -275,21 +275,30 @@ std::error_code remove_directory(const std::u16string& path) {
 
 // Zero access and every share mode: the path can be asked about whoever holds it open, and backup
 // semantics opens a folder too. The open follows every link, so the answer names what is reached.
-std::optional<std::u16string> final_path(const std::u16string& path) {
+// (GetFinalPathNameByHandleW would give the same in a drive's form, but Wine's fails for a path
+// longer than MAX_PATH.)
+std::optional<std::u16string> reached_path(const std::u16string& path) {
   SystemPath name = system_path(path);
   if (too_long(name)) return std::nullopt;
   HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::vector<wchar_t> buffer(MAX_PATH);
-  DWORD length = 0;
-  // A result as large as the buffer or larger is the size that is needed, terminator included.
-  while ((length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) >= buffer.size())
-    buffer.resize(length + 1);
+  BY_HANDLE_FILE_INFORMATION identity{};
+  std::vector<DWORD> buffer(MAX_PATH);  // grown once for a longer name
+  auto name_info = [&] {
+    return GetFileInformationByHandleEx(file, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(DWORD)));
+  };
+  bool asked = GetFileInformationByHandle(file, &identity) && name_info();
+  if (!asked && GetLastError() == ERROR_MORE_DATA) {
+    buffer.resize((sizeof(FILE_NAME_INFO) + LONG_PATH_UNITS * sizeof(wchar_t)) / sizeof(DWORD) + 1);
+    asked = name_info();
+  }
   CloseHandle(file);
-  if (length == 0) return std::nullopt;
-  return from_wide(buffer.data(), length);
+  const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  if (!asked) return std::nullopt;
+  wchar_t volume[16];
+  std::swprintf(volume, 16, L"%08lx:", static_cast<unsigned long>(identity.dwVolumeSerialNumber));
+  return from_wide(volume, 9) + from_wide(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
 // The free bytes available to this user, which quotas may make smaller than the volume's free space.

@@ -47,7 +47,7 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
 // Looks at every recorded file before anything is removed, so that a refusal changes nothing. A
 // file reached through a link is refused too, even one that Wine shows as a plain file: deleting it
 // would delete what it points to, inside the game or outside it.
-void protection_pass(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
+void protection_pass(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
   reported_file = INSTALL_STATE_NAME;
   check_not_disguised_link(join_path(game_dir, INSTALL_STATE_NAME), &folders);
   for (const ManifestRecord& record : state.entries) {
@@ -98,7 +98,7 @@ StagingContent look_at_staging(const std::u16string& staging) {
 // in user-edits/ first as the file itself would be. Anything else is left where it is, like any
 // file the state does not list, and so is a staging name reached through a link.
 void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state,
-                             FinalFolders& folders) {
+                             ReachedFolders& folders) {
   std::u16string staging = target + STAGING_SUFFIX;
   std::optional<uint32_t> attributes = present_attributes(staging);
   uint64_t size = 0;
@@ -120,7 +120,7 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
 
 // Each file is judged again from its bytes as they are now: a file that the user changed after the
 // protection pass is still never deleted, and a changed configuration file is kept first.
-void removal_pass(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
+void removal_pass(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
@@ -138,7 +138,7 @@ void removal_pass(const std::u16string& game_dir, const InstallState& state, Fin
 
 // Only a plain file there is the runtime's log. Anything else (a folder, a link, a link that Wine
 // shows as a file) was not made by the runtime and stays, like any content the install did not add.
-void remove_runtime_log(const std::u16string& game_dir, const InstallState& state, FinalFolders& folders) {
+void remove_runtime_log(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
   reported_file = utf8_to_wide(RUNTIME_LOG_PATH);
   std::u16string log = join_path(game_dir, reported_file);
   if (crosses_reparse_point(log)) return;
@@ -191,7 +191,7 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
   check_game_dir(game_dir);
   check_game_not_running(game_dir);
   InstallState state = read_install_state(game_dir);
-  FinalFolders folders;
+  ReachedFolders folders;
   protection_pass(game_dir, state, folders);
 
   // From here on a failure leaves the state file in place, and a new run continues: files that

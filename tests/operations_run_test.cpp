@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "common/path.h"
@@ -137,3 +138,109 @@ TEST(OperationsRun, APackagedKeyInAnotherSpellingTakesTheChosenLetter) {
 }
 
 }  // namespace
+
+// What a careless script, a space-saving tool or an edited state file can put in the installer's
+// way, and what each run must do about it, as real processes. `arrange` works on an installed game
+// when `installed`, and returns the text of a file outside the game folder that must stay as it is.
+struct Trap {
+  const char* what;
+  bool installed;
+  std::function<void(const Scene&)> arrange;
+  std::vector<std::u16string> arguments;  // the operation, before --quiet and the game folder
+  std::string err;                        // "" for a run that completes
+};
+
+void rename_record(const std::u16string& file, const std::string& from, const std::string& to) {
+  std::string text = read_bytes(file);
+  text.replace(text.find("\n" + from + "\t") + 1, from.size(), to);
+  fs::remove(fs::path(file));
+  write_test_file(file, text);
+}
+
+void set_recorded_digest(const Scene& scene, const std::string& path, const std::string& digest) {
+  const std::u16string state = scene.in_game(INSTALL_STATE_NAME);
+  std::string text = read_bytes(state);
+  text.replace(text.find("\n" + path + "\t-\t") + path.size() + 4, 64, digest);
+  fs::remove(fs::path(state));
+  write_test_file(state, text);
+}
+
+const std::string GRP = "_vanro/patch/AdvData/GRP/SYSTEM/";
+const std::string BAD_PATH = "补丁清单路径或哈希无效。";
+const std::string BAD_STATE = BAD_PATH + "\n文件：vanro-install-state.tsv";
+const std::string LINKED = "目录含符号链接或重解析点，操作已停止。";
+
+std::vector<Trap> traps() {
+  return {
+      {"a record named like another record's staging file (in other case)", false,
+       [](const Scene& s) {
+         rename_record(s.package + u"/patch-manifest.tsv", GRP + "BTN_002.png", GRP + "BTN_001.png.VANRO-NEW");
+       },
+       {u"--install"}, BAD_PATH},
+      {"a packaged device name", false,
+       [](const Scene& s) { rename_record(s.package + u"/patch-manifest.tsv", GRP + "BTN_002.png", GRP + "aux.png"); },
+       {u"--install"}, BAD_PATH},
+      {"a recorded device name", true,
+       [](const Scene& s) { rename_record(s.in_game(INSTALL_STATE_NAME), GRP + "BTN_002.png", "_vanro/patch/AdvData/MES/NUL"); },
+       {u"--uninstall"}, BAD_STATE},
+      {"a recorded device name with an extension", true,
+       [](const Scene& s) { rename_record(s.in_game(INSTALL_STATE_NAME), GRP + "BTN_002.png", GRP + "COM1.png"); },
+       {u"--uninstall"}, BAD_STATE},
+      {"a recorded staging name", true,
+       [](const Scene& s) { rename_record(s.in_game(INSTALL_STATE_NAME), "VANROLauncher.exe", "VANROLauncher.exe.vanro-new"); },
+       {u"--uninstall"}, BAD_STATE},
+      {"an installed file replaced by a link to an identical copy elsewhere", true,
+       [](const Scene& s) {
+         const std::u16string dll = s.in_game(u"_vanro/runtime/winmm.dll"), elsewhere = s.temp.file(u"winmm.dll");
+         fs::rename(fs::path(dll), fs::path(elsewhere));
+         make_symbolic_link(elsewhere, dll);
+       },
+       {u"--uninstall"}, LINKED + "\n文件：_vanro/runtime/winmm.dll"},
+      {"an installed file made a link to ZDH.EXE, its digest edited to match", true,
+       [](const Scene& s) {
+         fs::remove(fs::path(s.in_game(u"VANROLauncher.exe")));
+         make_symbolic_link(s.in_game(u"ZDH.EXE"), s.in_game(u"VANROLauncher.exe"));
+         set_recorded_digest(s, "VANROLauncher.exe", sha256_hex(read_bytes(s.in_game(u"ZDH.EXE"))));
+       },
+       {u"--uninstall"}, LINKED + "\n文件：VANROLauncher.exe"},
+      {"the runtime log a link to a file elsewhere", true,
+       [](const Scene& s) { make_symbolic_link(s.temp.file(u"outside.txt"), s.in_game(u"_vanro/runtime.log")); },
+       {u"--uninstall"}, ""},
+      {"a folder at the runtime log's name", true,
+       [](const Scene& s) { write_test_file(s.in_game(u"_vanro/runtime.log/old.txt"), "kept"); },
+       {u"--uninstall"}, ""},
+      {"verify without the patch", false, [](const Scene&) {}, {u"--verify"},
+       "Cannot open input file\n文件：vanro-install-state.tsv"},
+  };
+}
+
+TEST(OperationsRun, NoPackageStateOrLinkCanTrapTheGameFolderOrReachOutOfIt) {
+  for (const Trap& trap : traps()) try {
+    SCOPED_TRACE(trap.what);
+    Scene scene;
+    write_test_file(scene.temp.file(u"outside.txt"), "a file of the player's, outside the game folder");
+    if (trap.installed) {
+      ASSERT_EQ(scene.run_installer({u"--install", u"--quiet", scene.game}).out, OK);
+    }
+    trap.arrange(scene);
+    const Snapshot before = snapshot(scene.temp.path);
+    std::vector<std::u16string> arguments = trap.arguments;
+    arguments.insert(arguments.end(), {u"--quiet", scene.game});
+    RunResult run = scene.run_installer(arguments);
+    Snapshot after = snapshot(scene.temp.path);
+    if (!trap.err.empty()) {
+      EXPECT_EQ(run.err, reported(trap.err));
+      EXPECT_EQ(differences(before, after), "") << "a refusal changes nothing";
+      continue;
+    }
+    EXPECT_EQ(run.err, "");
+    // Completed: nothing outside the game folder changed, and what the install did not add stays.
+    for (const auto& [path, value] : before) {
+      const bool kept = path.rfind("game/", 0) != 0 || path.rfind("game/_vanro/runtime.log", 0) == 0;
+      EXPECT_TRUE(!kept || after[path] == value) << path;
+    }
+    EXPECT_EQ(scene.run_installer({u"--verify", u"--quiet", scene.game}).exit_code, 1) << "not installed any more";
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << trap.what << ": " << error.what();
+  }
+}

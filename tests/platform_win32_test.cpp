@@ -235,10 +235,12 @@ TEST(PlatformWin32Directories, StatusSizeCreationAndRemoval) {
   EXPECT_NE(missing_parent, std::errc::file_exists);
 
   write_test_file(dir.file(u"new\\user-file.txt"), "mine");
-  EXPECT_FALSE(platform::remove_directory(dir.file(u"new"))) << "a folder that holds anything stays";
+  EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::errc::directory_not_empty) << "a folder that holds anything stays";
   EXPECT_TRUE(platform::delete_file(dir.file(u"new\\user-file.txt")));
-  EXPECT_TRUE(platform::remove_directory(dir.file(u"new")));
+  EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::error_code());
   EXPECT_FALSE(exists(dir.file(u"new")));
+  EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::errc::no_such_file_or_directory);
+  EXPECT_EQ(platform::remove_directory(dir.file(u"five.bin")), std::errc::not_a_directory);
 }
 
 // Wine shows a Unix symbolic link to a directory as a reparse point, and no Windows call can make
@@ -475,7 +477,7 @@ TEST_F(PlatformWin32Faults, EveryMutatingCallCanBeMadeToFail) {
       {"delete_file", [&] { return platform::delete_file(existing); }, [&] { return exists(existing); }},
       {"create_directory", [&] { return !platform::create_directory(dir.file(u"e")); },
        [&] { return !exists(dir.file(u"e")); }},
-      {"remove_directory", [&] { return platform::remove_directory(empty_dir); }, [&] { return exists(empty_dir); }},
+      {"remove_directory", [&] { return !platform::remove_directory(empty_dir); }, [&] { return exists(empty_dir); }},
       {"write_profile_string", [&] { return platform::write_profile_string(u"hud", u"toggle_key", u"Q", ini); },
        [&] { return !exists(ini); }},
       {"flush_profile", [&] { return platform::flush_profile(ini); }, [&] { return !exists(ini); }},

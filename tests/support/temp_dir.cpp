@@ -137,3 +137,36 @@ void write_test_file(const std::u16string& path, std::string_view bytes) {
 }
 
 void make_test_dir(const std::u16string& path) { fs::create_directories(fs::path(path)); }
+
+void make_symbolic_link(const std::u16string& target, const std::u16string& link) {
+#ifdef _WIN32
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  auto unix_name = reinterpret_cast<UnixName>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!unix_name) throw std::runtime_error("symbolic links to files are made here only under Wine");
+  auto unix_path = [&](const std::u16string& path) {
+    char* name = unix_name(reinterpret_cast<const wchar_t*>(with_backslashes(path).c_str()));
+    if (!name) throw std::runtime_error("no Unix path for a link");
+    std::wstring text(name, name + std::char_traits<char>::length(name));
+    HeapFree(GetProcessHeap(), 0, name);
+    return text;
+  };
+  std::wstring command = L"/bin/ln -s \"" + unix_path(target) + L"\" \"" + unix_path(link) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(L"/bin/ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    throw std::runtime_error("cannot start ln");
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  // Wine hands back no handle that tells when a Linux program has ended: the link itself does.
+  const std::u16string made = with_backslashes(link);
+  for (int attempt = 0; GetFileAttributesW(reinterpret_cast<const wchar_t*>(made.c_str())) == INVALID_FILE_ATTRIBUTES;
+       ++attempt) {
+    if (attempt == 300) throw std::runtime_error("ln made no link");
+    Sleep(100);
+  }
+#else
+  fs::create_symlink(fs::path(target), fs::path(link));
+#endif
+}

@@ -39,5 +39,9 @@ void remove_tree(const std::u16string& root);
 
 // Writes (or replaces) a file with exactly these bytes, creating its missing parent folders.
 void write_test_file(const std::u16string& path, std::string_view bytes);
+// Makes `link` a symbolic link to `target` as players' tools make them: under Wine, where the
+// Windows side can make none, by starting the Linux `ln` on the Unix paths of both (Wine starts a
+// Linux program for CreateProcessW); natively with the standard library.
+void make_symbolic_link(const std::u16string& target, const std::u16string& link);
 // Creates a folder and its missing parents.
 void make_test_dir(const std::u16string& path);
