@@ -509,7 +509,11 @@ uint32_t start_process(const std::u16string& application, const std::u16string& 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  SystemPath program = system_path(application), directory = system_path(current_directory);
+  // A current directory of MAX_PATH characters or more is taken in no form: Wine starts the program
+  // in its Windows folder instead when it is verbatim, which would start the game in the wrong place.
+  // Handed over as it is, it fails the start.
+  SystemPath program = system_path(application), directory = system_path(current_directory, SIZE_MAX);
+  directory.usable = !(faults::windows_path_limits() && current_directory.size() >= MAX_PATH);
   if (too_long(program) || too_long(directory) ||
       !CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
                       directory.c_str(), &startup, &started))

@@ -272,6 +272,24 @@ TEST(Install, FreeSpaceExactlyAtTheNeedPasses) {
   platform::testing::set_free_space(std::nullopt);
 }
 
+// The rollback touches every file again; its report still names the file whose step failed.
+TEST(Install, ACompletedRollbackNamesTheFileThatFailed) {
+  std::vector<platform::testing::MutatingCall> calls;
+  {
+    Scene twin;  // to learn which call copies the first packaged file
+    platform::testing::start_recording();
+    install_patch(twin.game);
+    calls = platform::testing::recorded_calls();
+  }
+  Scene scene;
+  std::size_t nth = 0;
+  while (calls[nth].call != "copy_file_new") ++nth;
+  platform::testing::set_fault(platform::testing::FaultMode::fail, nth + 1);
+  EXPECT_EQ(message_of([&] { install_patch(scene.game); }), rolled_back("无法创建文件副本。"));
+  platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+  EXPECT_EQ(wide_to_utf8(reported_file), read_patch_manifest(scene.package).front().path);
+}
+
 TEST(Install, SecondInstallIsRefused) {
   Scene scene;
   install_patch(scene.game);

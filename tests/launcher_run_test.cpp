@@ -18,7 +18,9 @@
 #include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "launcher/launcher.h"
 #include "tests/support/demo.h"
+#include "tests/support/message.h"
 #include "tests/support/process.h"
 #include "tests/support/save_table_writer.h"
 #include "tests/support/temp_dir.h"
@@ -483,6 +485,43 @@ TEST(LauncherStart, AFolderNamedLikeTheLaunchCopyFailsTheRebuildAndLeavesNoStagi
 
 // A launcher ended abruptly at each change it makes leaves no launch copy under its final name,
 // and the next launch rebuilds it whole, whatever staging file the first one left behind.
+// A staging name that is a link (one that Wine shows as a plain file too) is never deleted: that
+// would delete the file it points to, here a file of the player's outside the game folder.
+TEST(LauncherRefusal, AStagingNameThatIsALinkIsRefusedAndWhatItPointsToStays) {
+  TempDir elsewhere;
+  GameDir game;
+  make_game(game);
+  write_test_file(elsewhere.file(u"mine.txt"), "the player's");
+  make_test_dir(game.file(u"_vanro/runtime"));
+  make_symbolic_link(elsewhere.file(u"mine.txt"), game.file(u"_vanro/runtime/VANROGame.exe.vanro-new"));
+  RunResult run = run_launcher(game, {u"--quiet"});
+  EXPECT_EQ(run.err, reported(REPARSE));
+  EXPECT_EQ(read_bytes(fs::path(elsewhere.file(u"mine.txt"))), "the player's");
+}
+
+// In this process, as Wine starts no program from a folder that deep, and refusing paths as a
+// default Windows does. The rebuild takes any length. The start cannot: Windows takes no current
+// directory of MAX_PATH characters or more, and Wine starts no program from a path that long.
+TEST(LauncherStart, AGameFolderPast260CharactersIsRebuilt) {
+  GameDir game;
+  game.root = join_path(game.root, std::u16string(120, u'd') + u"/" + std::u16string(120, u'e'));
+  make_game(game);
+  add_runtime(game);
+  quiet_mode = true;
+  platform::testing::set_windows_path_limits(true);
+  EXPECT_EQ(message_of([&] { repair_launch_copy(game.root); }), "");
+  std::string start = message_of([&] { start_launch_copy(game.root); });
+  platform::testing::set_windows_path_limits(false);
+  EXPECT_EQ(read_bytes(any_length(game.launch_copy())), build_launch_copy(game.file(u"ZDH.EXE")));
+#ifdef _WIN32
+  EXPECT_EQ(start.rfind("Windows 未能创建游戏进程。\nWindows 错误 206：", 0), 0u) << start;
+#else
+  EXPECT_EQ(start, "");
+  wait_for_record(game);
+  wait_until_game_ended(game);
+#endif
+}
+
 TEST(LauncherStart, ALauncherKilledDuringTheRebuildNeverLeavesAFalseLaunchCopy) {
   for (int nth = 1;; ++nth) {
     SCOPED_TRACE("crash at mutating call " + std::to_string(nth));

@@ -91,13 +91,16 @@ TEST(OperationsRun, EveryFormOfTheGameFolderInstallsVerifiesAndUninstalls) {
 }
 
 // Wine cannot start a program from a path past 260 characters, so the installer of a package that
-// deep is run in this process, which reads the package as the program would.
+// deep is run in this process, which reads the package as the program would, and refuses paths as
+// a default Windows does.
 TEST(OperationsRun, APackagePast260CharactersIsReadWhole) {
   Scene scene(default_scene_root(), DEEP, DEEP);
   selected_hotkey = u"Y";
+  platform::testing::set_windows_path_limits(true);
   EXPECT_EQ(message_of([&] { install_patch(scene.game); }), "");
   EXPECT_EQ(message_of([&] { verify_installation(scene.game); }), "");
   EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "");
+  platform::testing::set_windows_path_limits(false);
   EXPECT_EQ(left_beyond_the_game(scene, {"hook.ini"}), "");
 }
 

@@ -128,10 +128,12 @@ struct Scene {
   std::u16string in_patch(std::u16string_view relative) const {
     return package + u"/patch/" + std::u16string(relative);
   }
-  // The package's own installer program, run as a process with these arguments.
+  // The package's own installer program, run as a process with these arguments, refusing paths as
+  // a default Windows does (one without the long-path policy).
   RunResult run_installer(const std::vector<std::u16string>& arguments,
                           const std::u16string& working_directory = {}) const {
-    return run_program(package + u"/VANROInstaller.exe", arguments, {}, working_directory);
+    return run_program(package + u"/VANROInstaller.exe", arguments, {{"VANRO_WINDOWS_PATH_LIMITS", "1"}},
+                       working_directory);
   }
   // What changed in the game folder since the scene was made.
   std::string game_changes() const { return differences(pristine_game, snapshot(game)); }
