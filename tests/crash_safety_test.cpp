@@ -1,9 +1,13 @@
 // Crash safety, proven by walking: for every mutating platform call of a whole install and of a
 // whole uninstall of the small demo, the real installer program is run with that call made to fail
-// (VANRO_FAULT=fail:N) or with the process ended abruptly there (crash:N). After each run the game's
-// own files must be byte-identical, no file the user changed may be gone, nothing outside the game
-// directory may have changed, and the directory must recover: an uninstall, repeated as often as it
-// asks, completes, and then a new install succeeds.
+// (VANRO_FAULT=fail:N), with the process ended abruptly there (crash:N), or with the power cut there
+// (cut-zero:N, cut-truncate:N: every file loses what was written to it since its last flush, zeroed
+// or cut off, while completed creates, renames and deletes stay). After each run the game's own
+// files must be byte-identical, no file the user changed may be gone, nothing outside the game
+// directory may have changed, verify may say OK only when every installed file holds its recorded
+// content, and the directory must recover: an uninstall, repeated as often as it asks, completes and
+// leaves the game folder as it was before the install (record folders aside), and then a new
+// install succeeds.
 //
 // Natively every point is walked (VANRO_FAULT_STRIDE=K walks every K-th for a quick look). Under
 // Wine each run costs a Windows process start, so there every 25th point is walked by default.
@@ -14,6 +18,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 #include "common/platform.h"
@@ -35,6 +40,10 @@ constexpr uint64_t INSTALL_SHARDS = 2, UNINSTALL_SHARDS = 1;
 constexpr uint64_t DEFAULT_STRIDE = 1;
 constexpr uint64_t INSTALL_SHARDS = 6, UNINSTALL_SHARDS = 3;
 #endif
+
+const platform::testing::FaultMode WALKED_MODES[] = {
+    platform::testing::FaultMode::fail, platform::testing::FaultMode::crash, platform::testing::FaultMode::cut_zero,
+    platform::testing::FaultMode::cut_truncate};
 
 const std::string USER_FILE = "saves/slot01.dat";
 const std::string RUNTIME_LOG = "_vanro/runtime.log";
@@ -68,6 +77,22 @@ bool kept_somewhere(const fs::path& game, const std::string& path, const std::st
 }
 
 enum class Walk { install, uninstall };
+
+const char* mode_name(platform::testing::FaultMode mode) {
+  switch (mode) {
+    case platform::testing::FaultMode::fail:
+      return "fail";
+    case platform::testing::FaultMode::crash:
+      return "crash";
+    case platform::testing::FaultMode::cut_zero:
+      return "cut-zero";
+    case platform::testing::FaultMode::cut_truncate:
+      return "cut-truncate";
+    case platform::testing::FaultMode::none:
+      break;
+  }
+  return "none";
+}
 
 struct Outcome {
   uint64_t covered = 0, recovered = 0;
@@ -114,13 +139,38 @@ std::string check_invariants(const Bench& bench, const Snapshot& game_files, con
   return problems;
 }
 
-// Uninstall as often as it asks (a bounded number of times), then a new install must succeed.
-// Empty when the directory recovered; otherwise what was left.
-std::string recover(const Bench& bench) {
+// The recorded files that do not hold their recorded content (hook.ini, which holds the chosen key,
+// aside), when a state file is there.
+std::string damaged_files(const Bench& bench) {
+  std::string damaged;
+  for (const ManifestRecord& record : read_install_state(bench.game).entries)
+    if (record.path != "_vanro/hook.ini" && digest_at(fs::path(bench.game) / record.path) != record.sha256)
+      damaged += " " + record.path;
+  return damaged;
+}
+
+// Everything in the game folder but the record folders, which an uninstall keeps.
+Snapshot without_records(const Snapshot& game) {
+  Snapshot kept;
+  for (const auto& [path, value] : game)
+    if (path.rfind("VANRO_backup_", 0) != 0) kept[path] = value;
+  return kept;
+}
+
+// Verify tells the truth, uninstall as often as it asks (a bounded number of times) leaves the game
+// as it was, then a new install must succeed. Empty when the directory recovered; otherwise what
+// was left.
+std::string recover(const Bench& bench, const Snapshot& game_files) {
   const fs::path state(bench.game + u"/" + INSTALL_STATE_NAME);
+  if (fs::exists(state) && bench.run({u"--verify", u"--quiet"}).exit_code == 0) {
+    std::string damaged = damaged_files(bench);
+    if (!damaged.empty()) return "  verify says OK, but these differ from their records:" + damaged + "\n";
+  }
   std::string last_error;
   for (int attempt = 0; attempt < 4 && fs::exists(state); ++attempt) last_error = bench.run({u"--uninstall", u"--quiet"}).err;
   if (fs::exists(state)) return "  uninstall does not complete: " + last_error;
+  std::string left = differences(game_files, without_records(snapshot(bench.game)));
+  if (!left.empty()) return "  the uninstall leaves the game folder changed:\n" + left;
   RunResult install = bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"});
   if (install.exit_code != 0) return "  a new install fails: " + install.err;
   return "";
@@ -128,7 +178,7 @@ std::string recover(const Bench& bench) {
 
 Outcome walk(Walk kind, platform::testing::FaultMode mode, const std::u16string& start, uint64_t calls,
              uint64_t shard, uint64_t shards, const Snapshot& game_files, const Snapshot& user_files) {
-  const std::string mode_text = mode == platform::testing::FaultMode::crash ? "crash:" : "fail:";
+  const std::string mode_text = std::string(mode_name(mode)) + ":";
   const Snapshot start_before = snapshot(start);
   Outcome outcome;
   Bench bench;
@@ -138,7 +188,7 @@ Outcome walk(Walk kind, platform::testing::FaultMode mode, const std::u16string&
     RunResult faulted = kind == Walk::install ? bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"}, fault)
                                               : bench.run({u"--uninstall", u"--quiet"}, fault);
     std::string problems = check_invariants(bench, game_files, user_files);
-    std::string recovery = problems.empty() ? recover(bench) : "";
+    std::string recovery = problems.empty() ? recover(bench, game_files) : "";
     if (problems.empty() && recovery.empty()) problems = check_invariants(bench, game_files, user_files);
     ++outcome.covered;
     if (problems.empty() && recovery.empty()) ++outcome.recovered;
@@ -204,7 +254,7 @@ TEST_P(CrashSafety, EveryFaultPointRecovers) {
   Outcome outcome = walk(kind, mode, install ? s.fresh : s.installed, calls, shard, shards, s.game_files,
                          install ? Snapshot{{USER_FILE, s.game_files.at(USER_FILE)}} : s.user_files);
   std::printf("%s, %s, shard %llu of %llu: %llu fault points covered, %llu recovered (%llu mutating calls in all)\n",
-              install ? "install" : "uninstall", mode == platform::testing::FaultMode::crash ? "ended abruptly" : "failed",
+              install ? "install" : "uninstall", mode_name(mode),
               static_cast<unsigned long long>(shard + 1), static_cast<unsigned long long>(shards),
               static_cast<unsigned long long>(outcome.covered), static_cast<unsigned long long>(outcome.recovered),
               static_cast<unsigned long long>(calls - 2));
@@ -215,20 +265,22 @@ TEST_P(CrashSafety, EveryFaultPointRecovers) {
 
 std::string walk_name(const ::testing::TestParamInfo<WalkParameters>& info) {
   const auto [kind, mode, shard] = info.param;
-  return std::string(kind == Walk::install ? "Install" : "Uninstall") +
-         (mode == platform::testing::FaultMode::crash ? "Crash" : "Fail") + std::to_string(shard + 1);
+  static const std::map<platform::testing::FaultMode, std::string> names = {
+      {platform::testing::FaultMode::fail, "Fail"},
+      {platform::testing::FaultMode::crash, "Crash"},
+      {platform::testing::FaultMode::cut_zero, "PowerCutZero"},
+      {platform::testing::FaultMode::cut_truncate, "PowerCutTruncate"}};
+  return std::string(kind == Walk::install ? "Install" : "Uninstall") + names.at(mode) + std::to_string(shard + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Install, CrashSafety,
                          ::testing::Combine(::testing::Values(Walk::install),
-                                            ::testing::Values(platform::testing::FaultMode::fail,
-                                                              platform::testing::FaultMode::crash),
+                                            ::testing::ValuesIn(WALKED_MODES),
                                             ::testing::Range<uint64_t>(0, INSTALL_SHARDS)),
                          walk_name);
 INSTANTIATE_TEST_SUITE_P(Uninstall, CrashSafety,
                          ::testing::Combine(::testing::Values(Walk::uninstall),
-                                            ::testing::Values(platform::testing::FaultMode::fail,
-                                                              platform::testing::FaultMode::crash),
+                                            ::testing::ValuesIn(WALKED_MODES),
                                             ::testing::Range<uint64_t>(0, UNINSTALL_SHARDS)),
                          walk_name);
 
