@@ -9,6 +9,7 @@
 #include "common/path_safety.h"
 #include "common/platform.h"
 #include "tests/support/message.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -31,6 +32,24 @@ TEST(ReparseWalkWine, TheRootOfADriveIsNoLink) {
   ASSERT_TRUE(platform::file_attributes(u"Z:\\").has_value());
   EXPECT_NO_THROW(check_no_reparse_points(u"Z:\\tmp\\game"));
   EXPECT_NO_THROW(check_signature_path(u"Z:\\tmp"));
+}
+
+// Wine shows a Unix link to a file as a plain file; what an open of it reaches tells it apart, at
+// any path length, and a default Windows's length limits are kept by handing long paths over in
+// their verbatim form.
+TEST(ReparseWalkWine, ALinkToAFileIsToldApartAtAnyLength) {
+  TempDir dir;
+  const std::u16string deep = dir.file(std::u16string(120, u'd') + u"\\" + std::u16string(120, u'e'));
+  platform::testing::set_windows_path_limits(true);
+  create_directories(deep);
+  write_new_file(join_path(deep, u"target.bin"), "content");
+  make_symbolic_link(join_path(deep, u"target.bin"), join_path(deep, u"link.bin"));
+  EXPECT_EQ(platform::file_attributes(join_path(deep, u"link.bin")), platform::file_attributes(join_path(deep, u"target.bin")));
+  EXPECT_TRUE(is_disguised_link(join_path(deep, u"link.bin")));
+  EXPECT_FALSE(is_disguised_link(join_path(deep, u"target.bin")));
+  EXPECT_FALSE(is_disguised_link(join_path(deep, u"TARGET.BIN"))) << "names are matched as the volume matches them";
+  EXPECT_EQ(read_whole_file(join_path(deep, u"link.bin"), 100), "content");
+  platform::testing::set_windows_path_limits(false);
 }
 
 TEST(PathFormsWine, NetworkAndVerbatimPathsKeepTheirRoot) {
