@@ -18,7 +18,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <tuple>
 
 #include "common/platform.h"
@@ -41,9 +40,12 @@ constexpr uint64_t DEFAULT_STRIDE = 1;
 constexpr uint64_t INSTALL_SHARDS = 6, UNINSTALL_SHARDS = 3;
 #endif
 
-const platform::testing::FaultMode WALKED_MODES[] = {
-    platform::testing::FaultMode::fail, platform::testing::FaultMode::crash, platform::testing::FaultMode::cut_zero,
-    platform::testing::FaultMode::cut_truncate};
+// How a walked run ends at its fault point: VANRO_FAULT's word for it, and the tests' name for it.
+const struct {
+  const char* fault;
+  const char* name;
+} MODES[] = {{"fail", "Fail"}, {"crash", "Crash"}, {"cut-zero", "PowerCutZero"}, {"cut-truncate", "PowerCutTruncate"}};
+constexpr std::size_t MODE_COUNT = std::size(MODES);
 
 const std::string USER_FILE = "saves/slot01.dat";
 const std::string RUNTIME_LOG = "_vanro/runtime.log";
@@ -77,22 +79,6 @@ bool kept_somewhere(const fs::path& game, const std::string& path, const std::st
 }
 
 enum class Walk { install, uninstall };
-
-const char* mode_name(platform::testing::FaultMode mode) {
-  switch (mode) {
-    case platform::testing::FaultMode::fail:
-      return "fail";
-    case platform::testing::FaultMode::crash:
-      return "crash";
-    case platform::testing::FaultMode::cut_zero:
-      return "cut-zero";
-    case platform::testing::FaultMode::cut_truncate:
-      return "cut-truncate";
-    case platform::testing::FaultMode::none:
-      break;
-  }
-  return "none";
-}
 
 struct Outcome {
   uint64_t covered = 0, recovered = 0;
@@ -149,14 +135,6 @@ std::string damaged_files(const Bench& bench) {
   return damaged;
 }
 
-// Everything in the game folder but the record folders, which an uninstall keeps.
-Snapshot without_records(const Snapshot& game) {
-  Snapshot kept;
-  for (const auto& [path, value] : game)
-    if (path.rfind("VANRO_backup_", 0) != 0) kept[path] = value;
-  return kept;
-}
-
 // Verify tells the truth, uninstall as often as it asks (a bounded number of times) leaves the game
 // as it was, then a new install must succeed. Empty when the directory recovered; otherwise what
 // was left.
@@ -169,16 +147,18 @@ std::string recover(const Bench& bench, const Snapshot& game_files) {
   std::string last_error;
   for (int attempt = 0; attempt < 4 && fs::exists(state); ++attempt) last_error = bench.run({u"--uninstall", u"--quiet"}).err;
   if (fs::exists(state)) return "  uninstall does not complete: " + last_error;
-  std::string left = differences(game_files, without_records(snapshot(bench.game)));
+  Snapshot left_behind = snapshot(bench.game);
+  std::erase_if(left_behind, [](const auto& entry) { return entry.first.rfind("VANRO_backup_", 0) == 0; });
+  std::string left = differences(game_files, left_behind);
   if (!left.empty()) return "  the uninstall leaves the game folder changed:\n" + left;
   RunResult install = bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"});
   if (install.exit_code != 0) return "  a new install fails: " + install.err;
   return "";
 }
 
-Outcome walk(Walk kind, platform::testing::FaultMode mode, const std::u16string& start, uint64_t calls,
+Outcome walk(Walk kind, std::size_t mode, const std::u16string& start, uint64_t calls,
              uint64_t shard, uint64_t shards, const Snapshot& game_files, const Snapshot& user_files) {
-  const std::string mode_text = std::string(mode_name(mode)) + ":";
+  const std::string mode_text = std::string(MODES[mode].fault) + ":";
   const Snapshot start_before = snapshot(start);
   Outcome outcome;
   Bench bench;
@@ -238,7 +218,7 @@ const Starts& starts() {
   return value;
 }
 
-using WalkParameters = std::tuple<Walk, platform::testing::FaultMode, uint64_t>;
+using WalkParameters = std::tuple<Walk, std::size_t, uint64_t>;
 
 class CrashSafety : public ::testing::TestWithParam<WalkParameters> {};
 
@@ -254,7 +234,7 @@ TEST_P(CrashSafety, EveryFaultPointRecovers) {
   Outcome outcome = walk(kind, mode, install ? s.fresh : s.installed, calls, shard, shards, s.game_files,
                          install ? Snapshot{{USER_FILE, s.game_files.at(USER_FILE)}} : s.user_files);
   std::printf("%s, %s, shard %llu of %llu: %llu fault points covered, %llu recovered (%llu mutating calls in all)\n",
-              install ? "install" : "uninstall", mode_name(mode),
+              install ? "install" : "uninstall", MODES[mode].fault,
               static_cast<unsigned long long>(shard + 1), static_cast<unsigned long long>(shards),
               static_cast<unsigned long long>(outcome.covered), static_cast<unsigned long long>(outcome.recovered),
               static_cast<unsigned long long>(calls - 2));
@@ -265,22 +245,17 @@ TEST_P(CrashSafety, EveryFaultPointRecovers) {
 
 std::string walk_name(const ::testing::TestParamInfo<WalkParameters>& info) {
   const auto [kind, mode, shard] = info.param;
-  static const std::map<platform::testing::FaultMode, std::string> names = {
-      {platform::testing::FaultMode::fail, "Fail"},
-      {platform::testing::FaultMode::crash, "Crash"},
-      {platform::testing::FaultMode::cut_zero, "PowerCutZero"},
-      {platform::testing::FaultMode::cut_truncate, "PowerCutTruncate"}};
-  return std::string(kind == Walk::install ? "Install" : "Uninstall") + names.at(mode) + std::to_string(shard + 1);
+  return std::string(kind == Walk::install ? "Install" : "Uninstall") + MODES[mode].name + std::to_string(shard + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Install, CrashSafety,
                          ::testing::Combine(::testing::Values(Walk::install),
-                                            ::testing::ValuesIn(WALKED_MODES),
+                                            ::testing::Range<std::size_t>(0, MODE_COUNT),
                                             ::testing::Range<uint64_t>(0, INSTALL_SHARDS)),
                          walk_name);
 INSTANTIATE_TEST_SUITE_P(Uninstall, CrashSafety,
                          ::testing::Combine(::testing::Values(Walk::uninstall),
-                                            ::testing::ValuesIn(WALKED_MODES),
+                                            ::testing::Range<std::size_t>(0, MODE_COUNT),
                                             ::testing::Range<uint64_t>(0, UNINSTALL_SHARDS)),
                          walk_name);
 

@@ -212,21 +212,15 @@ TEST(Uninstall, RemovesLeftoverStagingFilesThatHoldNothingOfTheUsers) {
 TEST(Uninstall, AFolderThatCannotBeRemovedKeepsTheStateForANewRun) {
   for (const char16_t* user_file : {u"", u"_vanro/patch/notes.txt"}) {
     SCOPED_TRACE(wide_to_utf8(user_file));
-    Installed scene;
-    if (*user_file) write_test_file(scene.in_game(user_file), "mine");
-    // Which call removes the folder is learnt from a twin's uninstall.
-    Installed twin;
-    if (*user_file) write_test_file(twin.in_game(user_file), "mine");
+    Installed scene, twin;  // the twin's uninstall tells which call removes the folder
+    for (const Installed* s : {&scene, &twin})
+      if (*user_file) write_test_file(s->in_game(user_file), "mine");
     platform::testing::start_recording();
     uninstall_patch(twin.game, false);
     const std::vector<platform::testing::MutatingCall> calls = platform::testing::recorded_calls();
-    const std::u16string folder = *user_file ? u"_vanro/patch" : u"";
+    const std::u16string folder = fs::path(user_file).parent_path().u16string();
     std::size_t nth = 0;
-    while (nth < calls.size() && (calls[nth].call != "remove_directory" ||
-                                  calls[nth].path.size() < folder.size() ||
-                                  calls[nth].path.compare(calls[nth].path.size() - folder.size(), folder.size(), folder) != 0))
-      ++nth;
-    ASSERT_LT(nth, calls.size());
+    while (calls[nth].call != "remove_directory" || !calls[nth].path.ends_with(folder)) ++nth;
 
     platform::testing::set_fault(platform::testing::FaultMode::fail, nth + 1);
     std::string error = message_of([&] { uninstall_patch(scene.game, false); });
