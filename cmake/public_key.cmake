@@ -28,11 +28,5 @@ if(NOT key_length EQUAL 128)
   message(FATAL_ERROR "VANRO_PUBLIC_KEY_HEX must be 128 hex characters (X then Y), not ${key_length}")
 endif()
 
-# The 72-byte key blob: magic "ECS1" (0x31534345 little-endian), key length 32 little-endian, X, Y.
-set(blob "0x45, 0x43, 0x53, 0x31, 0x20, 0x00, 0x00, 0x00")
-foreach(i RANGE 0 126 2)
-  string(SUBSTRING "${key_hex}" ${i} 2 byte)
-  string(APPEND blob ", 0x${byte}")
-endforeach()
-file(CONFIGURE OUTPUT ${VANRO_GENERATED_DIR}/public_key_blob.inc
-     CONTENT "// Generated at configure time from VANRO_PUBLIC_KEY_HEX (or the test key).\n${blob}\n")
+file(CONFIGURE OUTPUT ${VANRO_GENERATED_DIR}/public_key_hex.inc
+     CONTENT "// Generated at configure time from VANRO_PUBLIC_KEY_HEX (or the test key): X then Y.\n\"${key_hex}\"\n")

@@ -55,13 +55,6 @@ Walk walk_down(const std::u16string& path) {
   return walk;
 }
 
-std::string ascii_lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lower;
-}
-
 // The names Windows keeps for devices in every folder, as the stem of an element: the part before
 // its first dot, where the blanks before that dot do not count either. The signed core list has
 // always let COM0 and LPT0 through (`with_zero` false); nothing else can differ for its paths,

@@ -66,3 +66,10 @@ std::u16string get_module_path() {
   if (!path) throw PatchError("Invalid module path");
   return *path;
 }
+
+std::string ascii_lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}

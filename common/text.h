@@ -11,5 +11,9 @@ std::string wide_to_utf8(std::u16string_view wide);
 // For reports that must never fail: malformed sequences become U+FFFD.
 std::u16string utf8_to_wide_lossy(std::string_view utf8);
 
+// The text with ASCII A-Z turned into a-z and every other byte as it is: how paths and names of the
+// program's own formats are compared without regard to case.
+std::string ascii_lower(std::string_view text);
+
 // The full path of the running program file; raises PatchError "Invalid module path".
 std::u16string get_module_path();

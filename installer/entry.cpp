@@ -1,6 +1,7 @@
 #include "installer/entry.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "common/path.h"
@@ -11,18 +12,23 @@
 #include "installer/operations.h"
 #include "installer/report.h"
 #include "installer/settings.h"
-#include "installer/window/window.h"
 
 namespace {
 
 constexpr char16_t CAPTION[] = u"Lirra 简体中文补丁";
 
 struct CommandLine {
-  std::u16string operation = u"--install";
+  Operation operation = Operation::install;
   std::u16string directory;
   bool has_directory = false;
   bool has_hotkey = false;
 };
+
+std::optional<Operation> operation_named(const std::u16string& argument) {
+  for (Operation operation : ALL_OPERATIONS)
+    if (operation_row(operation).flag == argument) return operation;
+  return std::nullopt;
+}
 
 bool is_blank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
@@ -31,8 +37,8 @@ CommandLine parse_arguments(const std::vector<std::u16string>& arguments) {
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::u16string& argument = arguments[i];
     if (argument == u"--quiet") continue;
-    if (argument == u"--install" || argument == u"--uninstall" || argument == u"--verify") {
-      line.operation = argument;
+    if (std::optional<Operation> operation = operation_named(argument)) {
+      line.operation = *operation;
     } else if (argument == u"--hotkey") {
       if (line.has_hotkey || i + 1 == arguments.size()) throw PatchError("--hotkey 后须指定一个字母，例如 X 或 Y。");
       std::optional<int> key = parse_hotkey_letter(arguments[++i]);
@@ -50,44 +56,31 @@ CommandLine parse_arguments(const std::vector<std::u16string>& arguments) {
       line.has_directory = true;
     }
   }
-  if (line.has_hotkey && line.operation != u"--install") throw PatchError("--hotkey 仅可用于安装。");
+  if (line.has_hotkey && line.operation != Operation::install) throw PatchError("--hotkey 仅可用于安装。");
   return line;
 }
 
-int run_operation(const CommandLine& line) {
+int run_operation(const CommandLine& line, const InstallerWindow& window) {
   bool window_mode = !quiet_mode;
-  if (window_mode && line.operation == u"--install")
-    return run_main_dialog(line.has_directory ? line.directory : default_game_dir());
+  // An install in window mode is the main dialog, which the player runs the operations from.
+  if (window_mode && line.operation == Operation::install)
+    return window.run_main_dialog(line.has_directory ? line.directory : default_game_dir());
 
   std::u16string directory = line.directory;
   if (!line.has_directory) {
     if (quiet_mode) throw PatchError("静默操作必须指定游戏目录。");
-    directory = browse_for_game_dir(nullptr);
+    directory = window.browse_for_game_dir(nullptr);
     if (directory.empty()) return 3;
   }
   std::u16string game_dir = normalize_game_dir(directory);
 
-  if (window_mode && line.operation == u"--uninstall") {
-    std::u16string question =
-        u"从以下目录移除本补丁：\n" + game_dir + u"\n\n原游戏 EXE 和 AdvData 资源保持原样。\n是否继续？";
-    if (platform::message_box(nullptr, question, CAPTION, platform::MB_YESNO_ | platform::MB_ICONQUESTION_) !=
-        platform::IDYES_)
-      return 3;
-  }
-
-  if (line.operation == u"--install") {
-    install_patch(game_dir);
-  } else if (line.operation == u"--uninstall") {
-    uninstall_patch(game_dir, false);
-  } else {
-    verify_installation(game_dir);
-  }
-
-  if (window_mode) {
-    std::u16string done = line.operation == u"--uninstall" ? u"卸载完成。安装记录和用户配置副本仍保留在游戏目录。"
-                                                           : u"补丁及隔离资源校验通过。";
-    platform::message_box(nullptr, done, CAPTION, platform::MB_ICONINFORMATION_);
-  }
+  const OperationRow& row = operation_row(line.operation);
+  if (window_mode && row.entry_question &&
+      platform::message_box(nullptr, row.entry_question(game_dir), CAPTION,
+                            platform::MB_YESNO_ | platform::MB_ICONQUESTION_) != platform::IDYES_)
+    return 3;
+  row.run(game_dir);
+  if (window_mode) platform::message_box(nullptr, std::u16string(row.entry_done), CAPTION, platform::MB_ICONINFORMATION_);
   platform::write_stdout("OK\n");
   return 0;
 }
@@ -128,7 +121,7 @@ std::u16string default_game_dir() {
   return {};
 }
 
-int run_installer(const std::vector<std::u16string>& arguments) {
+int run_installer(const std::vector<std::u16string>& arguments, const InstallerWindow& window) {
   // Before anything can fail, so that every error is reported the quiet way.
   for (std::size_t i = 1; i < arguments.size(); ++i)
     if (arguments[i] == u"--quiet") quiet_mode = true;
@@ -136,7 +129,7 @@ int run_installer(const std::vector<std::u16string>& arguments) {
   try {
     CommandLine line = parse_arguments(arguments);
     installer_dir = parent_path(get_module_path());
-    return run_operation(line);
+    return run_operation(line, window);
   } catch (const std::exception& error) {
     report_entry_error(error);
     return 1;

@@ -19,6 +19,7 @@
 #include "installer/operations.h"
 #include "installer/settings.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "installer/file_digest.h"
 #include "integrity/sha256.h"
 #include "package/manifest.h"

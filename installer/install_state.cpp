@@ -74,10 +74,7 @@ std::string format_record_text(const std::u16string& game_dir) {
 }
 
 std::string format_install_state(const std::u16string& record_dir_name, const std::vector<ManifestRecord>& records) {
-  std::string text = "VANROSTATE02\t" + wide_to_utf8(record_dir_name) + "\n";
-  for (const ManifestRecord& record : records)
-    text += record.path + "\t" + record.replaced_sha256 + "\t" + record.sha256 + "\n";
-  return text;
+  return "VANROSTATE02\t" + wide_to_utf8(record_dir_name) + "\n" + format_manifest_records(records);
 }
 
 std::string user_edits_candidate(const std::string& name, std::size_t attempt) {

@@ -9,5 +9,3 @@
 std::u16string report_text(const std::exception& error);
 // Standard error line, an error box unless quiet_mode. The caller exits with code 1.
 void report_entry_error(const std::exception& error);
-// The main dialog's report: status line 1004 and an error box owned by the dialog.
-void show_operation_error(void* dialog, const std::exception& error);

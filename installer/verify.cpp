@@ -7,6 +7,7 @@
 #include "installer/install_state.h"
 #include "installer/operations.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "installer/file_digest.h"
 #include "integrity/sha256.h"
 #include "package/save_compat.h"

@@ -1,7 +1,7 @@
-// The signed core file list: the signature check, the parser, and the coverage of manifest or
-// install state records by the list.
+// The signed core file list: the signature check, the parser and the writer.
 #include "integrity/core_list.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -17,51 +17,42 @@
 
 namespace {
 
-// ECCPUBLICBLOB of the signer's P-256 key, chosen when the build is configured.
-const uint8_t PUBLIC_KEY_BLOB[72] = {
-#include "public_key_blob.inc"
-};
-
 constexpr std::string_view CORE_LIST_MAGIC = "VANROAUTH01\n";
 constexpr std::size_t SIGNATURE_SIZE = 64;
 
-// The four files of the package that the list cannot vouch for: the one the installer edits, the
-// list and its signature, and the launch copy made on the user's machine.
-constexpr std::string_view UNCOVERED_PATHS[] = {"_vanro/runtime/VANROGame.exe", "_vanro/hook.ini",
-                                                "_vanro/core-files.tsv", "_vanro/core-files.sig"};
-
-std::string fold_ascii(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
-
 bool is_reserved_core_path(const std::string& folded) {
-  return folded == "_vanro/hook.ini" || folded == "_vanro/core-files.tsv" || folded == "_vanro/core-files.sig";
-}
-
-bool is_uncovered_path(const std::string& path) {
-  for (std::string_view reserved : UNCOVERED_PATHS)
-    if (path == reserved) return true;
-  return false;
+  return folded == "_vanro/hook.ini" || folded == CORE_LIST_PATH || folded == CORE_SIGNATURE_PATH;
 }
 
 void check_signature_file(const std::u16string& path) {
   if (!is_plain_file(path)) throw PatchError("补丁核心签名文件无效。");
 }
 
-void check_signature(const std::string& list, const std::string& signature_bytes) {
-  Sha256 hasher;
-  hasher.reset();
-  hasher.update(list.data(), list.size());
-  const auto digest_array = hasher.finish();
+}  // namespace
+
+PublicKeyBlob public_key_blob(std::string_view x_then_y_hex) {
+  PublicKeyBlob blob = {0x45, 0x43, 0x53, 0x31, 0x20, 0x00, 0x00, 0x00};
+  const std::string x_then_y = from_hex(x_then_y_hex);
+  std::copy_n(x_then_y.begin(), std::min<std::size_t>(x_then_y.size(), 64), blob.begin() + 8);
+  return blob;
+}
+
+std::string_view embedded_public_key_hex() {
+  return
+#include "public_key_hex.inc"
+      ;
+}
+
+void check_core_signature(const std::string& list, const std::string& signature_bytes, const PublicKeyBlob& key) {
+  const auto digest_array = sha256_digest(list.data(), list.size());
   uint8_t digest[32];
   std::memcpy(digest, digest_array.data(), sizeof digest);
   uint8_t signature[SIGNATURE_SIZE];
-  std::memcpy(signature, signature_bytes.data(), sizeof signature);
+  std::memcpy(signature, signature_bytes.data(), std::min(sizeof signature, signature_bytes.size()));
+  uint8_t blob[72];
+  std::memcpy(blob, key.data(), sizeof blob);
 
-  switch (platform::verify_p256(PUBLIC_KEY_BLOB, digest, signature)) {
+  switch (platform::verify_p256(blob, digest, signature)) {
     case platform::SignatureCheck::valid:
       return;
     case platform::SignatureCheck::cannot_open_algorithm:
@@ -74,11 +65,9 @@ void check_signature(const std::string& list, const std::string& signature_bytes
   throw PatchError("补丁核心签名无效，请重新获取完整补丁。");
 }
 
-}  // namespace
-
 CoreFileList verify_core_signature(const std::u16string& base) {
-  const std::u16string list_path = join_path(base, utf8_to_wide("_vanro/core-files.tsv"));
-  const std::u16string signature_path = join_path(base, utf8_to_wide("_vanro/core-files.sig"));
+  const std::u16string list_path = join_path(base, utf8_to_wide(CORE_LIST_PATH));
+  const std::u16string signature_path = join_path(base, utf8_to_wide(CORE_SIGNATURE_PATH));
   check_signature_path(list_path);
   check_signature_path(signature_path);
   check_signature_file(list_path);
@@ -87,7 +76,8 @@ CoreFileList verify_core_signature(const std::u16string& base) {
   const std::string list = read_whole_file(list_path, CORE_LIST_LIMIT);
   const std::string signature = read_whole_file(signature_path, SIGNATURE_SIZE);
   if (signature.size() != SIGNATURE_SIZE) throw PatchError("补丁核心签名长度不正确。");
-  check_signature(list, signature);
+  static const PublicKeyBlob key = public_key_blob(embedded_public_key_hex());
+  check_core_signature(list, signature, key);
 
   // Only bytes that the signature vouches for reach the parser.
   return parse_core_file_list(list);
@@ -118,7 +108,7 @@ CoreFileList parse_core_file_list(const std::string& bytes) {
     if (!is_safe_core_path(path) || !is_hex_digest(digest)) throw PatchError("补丁核心清单路径或校验值不正确。");
     // Byte-wise unsigned order, a prefix first: what string_view's comparison does.
     if (!(previous < path)) throw PatchError("补丁核心清单路径或校验值不正确。");
-    std::string folded = fold_ascii(path);
+    std::string folded = ascii_lower(path);
     if (is_reserved_core_path(folded)) throw PatchError("补丁核心清单路径或校验值不正确。");
     if (!folded_paths.insert(std::move(folded)).second) throw PatchError("补丁核心清单路径或校验值不正确。");
 
@@ -130,20 +120,8 @@ CoreFileList parse_core_file_list(const std::string& bytes) {
   return result;
 }
 
-void check_component_signature(const std::u16string& base, const std::vector<ManifestRecord>& records) {
-  reported_file = u"补丁组件签名";
-  const CoreFileList list = verify_core_signature(base);
-
-  // Counted by list entry rather than by record, so that a record named twice cannot stand in for
-  // an entry that no record names.
-  std::set<std::string_view> covered;
-  for (const ManifestRecord& record : records) {
-    if (is_uncovered_path(record.path)) continue;
-    const auto entry = list.find(record.path);
-    if (entry == list.end() || entry->second != record.sha256)
-      throw PatchError("补丁清单与组件签名不匹配，请使用完整的原始补丁。");
-    covered.insert(entry->first);
-  }
-  if (covered.size() != CORE_RECORD_COUNT || covered.size() != list.size())
-    throw PatchError("补丁组件签名未覆盖完整的安装内容。");
+std::string format_core_file_list(const CoreFileList& list) {
+  std::string text(CORE_LIST_MAGIC);
+  for (const auto& [path, digest] : list) text += path + "\t" + digest + "\n";
+  return text;
 }

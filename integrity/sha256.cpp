@@ -2,6 +2,7 @@
 #include "integrity/sha256.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "integrity/sha256_blocks.h"
 
@@ -130,11 +131,38 @@ std::string to_hex(const void* bytes, std::size_t length) {
   return text;
 }
 
-std::string sha256_hex(const void* bytes, std::size_t length) {
+std::string from_hex(std::string_view hex) {
+  auto nibble = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    throw std::invalid_argument("not a hex digit");
+  };
+  if (hex.size() % 2 != 0) throw std::invalid_argument("odd hex text");
+  std::string bytes(hex.size() / 2, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(nibble(hex[2 * i]) << 4 | nibble(hex[2 * i + 1]));
+  return bytes;
+}
+
+bool is_hex_digest(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::array<uint8_t, 32> sha256_digest(const void* bytes, std::size_t length) {
   Sha256 hasher;
   hasher.reset();
   hasher.update(bytes, length);
-  const auto digest = hasher.finish();
+  return hasher.finish();
+}
+
+std::string sha256_hex(const void* bytes, std::size_t length) {
+  const auto digest = sha256_digest(bytes, length);
   return to_hex(digest.data(), digest.size());
 }
 

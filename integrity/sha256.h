@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/file_io.h"
 
@@ -22,6 +23,13 @@ struct Sha256 {
 };
 
 std::string to_hex(const void* bytes, std::size_t length);
+// The bytes of a hex text (either case); an odd last character or a non-hex one raises
+// std::invalid_argument. For texts of the program's own making, such as the embedded key.
+std::string from_hex(std::string_view hex);
+// The text form of a digest: exactly 64 characters, each 0-9 or a-f.
+bool is_hex_digest(std::string_view text);
+// The raw 32-byte digest, which the signature is made over.
+std::array<uint8_t, 32> sha256_digest(const void* bytes, std::size_t length);
 std::string sha256_hex(const void* bytes, std::size_t length);
 inline std::string sha256_hex(const std::string& bytes) { return sha256_hex(bytes.data(), bytes.size()); }
 // The digest of a whole file of at most FILE_HASH_LIMIT bytes ("Cannot open input file", "File size

@@ -13,7 +13,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 
-bool quiet_mode = false;
+bool launcher::quiet_mode = false;
 
 namespace {
 
@@ -28,7 +28,7 @@ bool present_as_file(const std::u16string& path) {
 // bad argument placed before it shows no box.
 void scan_for_quiet(const std::vector<std::u16string>& arguments) {
   for (std::size_t i = 1; i < arguments.size(); ++i)
-    if (arguments[i] == u"--quiet") quiet_mode = true;
+    if (arguments[i] == u"--quiet") launcher::quiet_mode = true;
 }
 
 bool parse_options(const std::vector<std::u16string>& arguments) {
@@ -73,7 +73,7 @@ int run_checked(const std::vector<std::u16string>& arguments) {
   check_game_dir(game_dir);
   if (check_mode) {
     write_status_line(game_dir);
-    if (!quiet_mode)
+    if (!launcher::quiet_mode)
       report_message(u"目录中的约定文件名检查完成，尚未启动游戏或验证中文绘制。\n"
                      u"缺失的内部副本会在启动时尝试重建；资源异常由运行组件恢复或按功能降级。\n"
                      u"需要检查文件完整性时，请使用安装器的“校验补丁”。",
@@ -112,7 +112,7 @@ void report_failure(const char* message) noexcept {
 void report_message(const std::u16string& text, bool is_error) {
   std::string line = wide_to_utf8(text) + "\n";
   platform::write_stderr(line);
-  if (!quiet_mode)
+  if (!launcher::quiet_mode)
     platform::message_box(nullptr, text, u"Lirra 简体中文启动器",
                           platform::MB_OK_ | (is_error ? platform::MB_ICONERROR_ : platform::MB_ICONINFORMATION_));
 }

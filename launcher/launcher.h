@@ -5,7 +5,11 @@
 #include <string>
 #include <vector>
 
+// No message boxes: set when any argument is exactly "--quiet". The launcher's own, beside the
+// installer's flag of the same name in another program.
+namespace launcher {
 extern bool quiet_mode;
+}
 
 int run_launcher(const std::vector<std::u16string>& arguments);
 void report_message(const std::u16string& text, bool is_error);

@@ -117,18 +117,6 @@ std::vector<std::string> split_fields(const std::string& line) {
   }
 }
 
-bool is_hex_digest(std::string_view text) {
-  if (text.size() != 64) {
-    return false;
-  }
-  for (const char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string>& lines, std::size_t first,
                                                    RecordMode mode) {
   std::vector<ManifestRecord> records;
@@ -179,6 +167,17 @@ std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string
     throw PatchError("隔离版补丁清单条数或资源数量无效。");
   }
   return records;
+}
+
+std::string format_manifest_records(const std::vector<ManifestRecord>& records) {
+  std::string text;
+  for (const ManifestRecord& record : records)
+    text += record.path + "\t" + record.replaced_sha256 + "\t" + record.sha256 + "\n";
+  return text;
+}
+
+std::string format_patch_manifest(const std::vector<ManifestRecord>& records) {
+  return std::string(MANIFEST_MAGIC) + "\n" + format_manifest_records(records);
 }
 
 PatchManifest read_patch_manifest(const std::u16string& installer_dir) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "integrity/sha256.h"
+
 struct ManifestRecord {
   std::string path;             // relative, UTF-8, '/' separators
   std::string replaced_sha256;  // always "-"
@@ -22,6 +24,10 @@ inline constexpr std::size_t MANIFEST_RESOURCE_COUNT = 503;
 PatchManifest read_patch_manifest(const std::u16string& installer_dir);
 std::vector<std::string> split_lines(const std::string& bytes);
 std::vector<std::string> split_fields(const std::string& line);
-bool is_hex_digest(std::string_view text);
 std::vector<ManifestRecord> parse_manifest_records(const std::vector<std::string>& lines, std::size_t first,
                                                    RecordMode mode);
+// The record lines as parse_manifest_records reads them: the three fields as they stand, TAB
+// between them, each line ended by LF.
+std::string format_manifest_records(const std::vector<ManifestRecord>& records);
+// The whole of patch-manifest.tsv: the header line, then the records in the order given.
+std::string format_patch_manifest(const std::vector<ManifestRecord>& records);

@@ -19,15 +19,6 @@ namespace {
 
 constexpr std::string_view TRANSLATED_SCRIPT_PREFIX = "_vanro/patch/AdvData/MES/";
 
-std::string ascii_lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
-
 SaveCompatTable load_table(const std::u16string& package_root) {
   reported_file = u"_vanro\\save-offsets.bin";
   const std::u16string path = resolve_package_path(package_root, "_vanro/save-offsets.bin");

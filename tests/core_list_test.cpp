@@ -14,6 +14,7 @@
 
 #include "common/patch_error.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "integrity/sha256.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/message.h"

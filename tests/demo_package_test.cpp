@@ -13,6 +13,7 @@
 #include "common/platform.h"
 #include "installer/game_dir.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "integrity/sha256.h"
 #include "package/manifest.h"
 #include "package/save_compat.h"

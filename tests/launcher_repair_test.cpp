@@ -40,7 +40,7 @@ struct Game {
 
 // Runs the repair; the failure's message, or nullopt when it succeeded.
 std::optional<std::string> repair(const Game& game) {
-  quiet_mode = true;
+  launcher::quiet_mode = true;
   try {
     repair_launch_copy(game.dir.path);
     return std::nullopt;

@@ -507,7 +507,7 @@ TEST(LauncherStart, AGameFolderPast260CharactersIsRebuilt) {
   game.root = join_path(game.root, std::u16string(120, u'd') + u"/" + std::u16string(120, u'e'));
   make_game(game);
   add_runtime(game);
-  quiet_mode = true;
+  launcher::quiet_mode = true;
   platform::testing::set_windows_path_limits(true);
   EXPECT_EQ(message_of([&] { repair_launch_copy(game.root); }), "");
   std::string start = message_of([&] { start_launch_copy(game.root); });

@@ -22,6 +22,7 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "integrity/sha256.h"
 #include "package/manifest.h"
 #include "tests/support/demo.h"

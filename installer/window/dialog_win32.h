@@ -5,13 +5,13 @@
 
 #include <string>
 
+#include "installer/operations.h"
+
 // Control ids of the main dialog (1 and 2 are IDOK for install and IDCANCEL for close).
 inline constexpr int DIRECTORY_BOX_ID = 1001;
 inline constexpr int BROWSE_BUTTON_ID = 1002;
 inline constexpr int HOTKEY_BOX_ID = 1003;
 inline constexpr int STATUS_LINE_ID = 1004;
-inline constexpr int VERIFY_BUTTON_ID = 1005;
-inline constexpr int UNINSTALL_BUTTON_ID = 1006;
 inline constexpr int HINT_LINE_ID = 1007;
 
 // One per open dialog, owned by run_main_dialog; reachable from the dialog (DWLP_USER) and from

@@ -45,7 +45,7 @@ constexpr ChildControl CONTROLS[] = {
     {L"BUTTON", nullptr, HOTKEY_BOX_ID, WS_TABSTOP | BS_PUSHBUTTON, 0, 108, 95, 54, 16},
     {L"STATIC", L"", HINT_LINE_ID, SS_LEFT, 0, 174, 96, 160, 26},
     {L"STATIC", L"汉化资源独立安装。请先关闭游戏。", STATUS_LINE_ID, SS_LEFT, 0, 12, 138, 336, 25},
-    {L"BUTTON", L"安装补丁", IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 12, 174, 64, 16},
+    {L"BUTTON", L"安装补丁", INSTALL_BUTTON_ID, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 12, 174, 64, 16},
     {L"BUTTON", L"校验补丁", VERIFY_BUTTON_ID, WS_TABSTOP, 0, 84, 174, 58, 16},
     {L"BUTTON", L"卸载补丁", UNINSTALL_BUTTON_ID, WS_TABSTOP, 0, 150, 174, 58, 16},
     {L"BUTTON", L"关闭", IDCANCEL, WS_TABSTOP, 0, 290, 174, 58, 16},
@@ -56,7 +56,7 @@ constexpr std::size_t HINT_LINE = 7;
 constexpr std::size_t STATUS_LINE = 8;
 
 // What an operation leaves disabled while it runs, in the order it is disabled and enabled again.
-constexpr int LOCKED_CONTROLS[] = {DIRECTORY_BOX_ID, BROWSE_BUTTON_ID,   HOTKEY_BOX_ID,      IDOK,
+constexpr int LOCKED_CONTROLS[] = {DIRECTORY_BOX_ID, BROWSE_BUTTON_ID,   HOTKEY_BOX_ID,      INSTALL_BUTTON_ID,
                                    VERIFY_BUTTON_ID, UNINSTALL_BUTTON_ID, IDCANCEL};
 
 // ---- Template ---------------------------------------------------------------------------------
@@ -186,37 +186,17 @@ void browse(HWND dialog) {
   }
 }
 
-bool confirmed(HWND dialog, int button, const std::u16string& game_dir) {
-  std::u16string text;
-  if (button == IDOK) {
-    text = u"将汉化文本、UI 和显示组件安装到：\n" + game_dir + u"\n\n原文开关：" + selected_hotkey +
-           u"\n汉化资源独立安装，原游戏文件保持原样。" + u"\n\n是否继续？";
-  } else {
-    text = u"从以下目录移除本补丁：\n" + game_dir + u"\n\n安装记录和用户配置副本会继续保留。" + u"\n\n是否继续？";
-  }
-  return MessageBoxW(dialog, wide(text), L"Lirra 简体中文补丁", MB_YESNO | MB_ICONQUESTION) == IDYES;
+bool confirmed(HWND dialog, const OperationRow& row, const std::u16string& game_dir) {
+  if (!row.dialog_question) return true;
+  return MessageBoxW(dialog, wide(row.dialog_question(game_dir)), L"Lirra 简体中文补丁", MB_YESNO | MB_ICONQUESTION) ==
+         IDYES;
 }
 
-std::u16string progress_text(int button) {
-  if (button == IDOK) return u"正在校验并独立安装…";
-  if (button == UNINSTALL_BUTTON_ID) return u"正在校验并移除补丁…";
-  return u"正在校验补丁和隔离资源…";
-}
-
-void run_selected_operation(int button, const std::u16string& game_dir) {
-  if (button == IDOK) {
-    install_patch(game_dir);
-  } else if (button == UNINSTALL_BUTTON_ID) {
-    uninstall_patch(game_dir, false);
-  } else {
-    verify_installation(game_dir);
-  }
-}
-
-std::u16string result_text(int button) {
-  if (button == IDOK) return u"安装完成。请运行 VANROLauncher.exe；原文开关：" + selected_hotkey + u"。";
-  if (button == UNINSTALL_BUTTON_ID) return u"已移除补丁。原游戏文件未改动，安装记录继续保留。";
-  return u"补丁及隔离资源校验通过。";
+// The row of the operation that a button runs, if the button runs one.
+const OperationRow* operation_of(int button) {
+  for (Operation operation : ALL_OPERATIONS)
+    if (operation_row(operation).button == button) return &operation_row(operation);
+  return nullptr;
 }
 
 // Disabling the control that has the focus sends the focus elsewhere, and Windows does not bring it
@@ -227,7 +207,8 @@ void restore_focus(HWND dialog, int id) {
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
 }
 
-void run_operation(HWND dialog, DialogState& state, int button) {
+void run_operation(HWND dialog, DialogState& state, const OperationRow& row) {
+  const int button = row.button;
   bool directory_read = false;
   int focus = button;
   try {
@@ -243,19 +224,19 @@ void run_operation(HWND dialog, DialogState& state, int button) {
     // under the operation that a Yes starts, and the program would exit as cancelled after it
     // completed. Declining leaves the dialog exactly as it was, status line included.
     state.busy = true;
-    if (button != VERIFY_BUTTON_ID && !confirmed(dialog, button, game_dir)) {
+    if (!confirmed(dialog, row, game_dir)) {
       state.busy = false;
       return;
     }
 
     set_controls_enabled(dialog, false);
-    set_status(dialog, progress_text(button));
+    set_status(dialog, std::u16string(row.progress));
     // The operation blocks this thread and nothing is painted until it ends: show the progress now.
     UpdateWindow(dialog);
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-    run_selected_operation(button, game_dir);
+    row.run(game_dir);
     state.succeeded = true;
-    std::u16string result = result_text(button);
+    std::u16string result = row.dialog_done();
     set_status(dialog, result);
     MessageBoxW(dialog, wide(result), L"Lirra 简体中文补丁", MB_ICONINFORMATION);
   } catch (const std::exception& error) {
@@ -269,6 +250,10 @@ void run_operation(HWND dialog, DialogState& state, int button) {
 }
 
 INT_PTR handle_command(HWND dialog, DialogState& state, int id, int code) {
+  if (const OperationRow* row = operation_of(id)) {
+    if (!state.busy) run_operation(dialog, state, *row);
+    return TRUE;
+  }
   switch (id) {
     case IDCANCEL:
       close_dialog(dialog, state);
@@ -279,11 +264,6 @@ INT_PTR handle_command(HWND dialog, DialogState& state, int id, int code) {
       return TRUE;
     case BROWSE_BUTTON_ID:
       if (!state.busy) browse(dialog);
-      return TRUE;
-    case IDOK:
-    case VERIFY_BUTTON_ID:
-    case UNINSTALL_BUTTON_ID:
-      if (!state.busy) run_operation(dialog, state, id);
       return TRUE;
     default:
       return FALSE;

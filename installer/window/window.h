@@ -1,6 +1,7 @@
 // The installer window: the main dialog and the folder picker.
 #pragma once
 
+#include <exception>
 #include <string>
 
 // Opens the main dialog with the directory box set to `game_dir_text`. Returns 0 when an operation
@@ -8,3 +9,5 @@
 int run_main_dialog(const std::u16string& game_dir_text);
 // The system's folder browser; the empty text when the user cancels.
 std::u16string browse_for_game_dir(void* owner);
+// The main dialog's report: status line 1004 and an error box owned by the dialog.
+void show_operation_error(void* dialog, const std::exception& error);

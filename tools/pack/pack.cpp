@@ -30,6 +30,7 @@
 #include "common/text.h"
 #include "installer/entry.h"
 #include "integrity/core_list.h"
+#include "package/component_signature.h"
 #include "integrity/sha256.h"
 #include "package/manifest.h"
 #include "package/save_table.h"
@@ -40,17 +41,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // The key this build's installer carries (test key or VANRO_PUBLIC_KEY_HEX).
-constexpr uint8_t BUILD_KEY_BLOB[72] = {
-#include "public_key_blob.inc"
-};
-
 constexpr std::string_view RESOURCE_PREFIX = "_vanro/patch/AdvData/";
 constexpr std::string_view MES_PREFIX = "_vanro/patch/AdvData/MES/";
 constexpr std::string_view GRP_PREFIX = "_vanro/patch/AdvData/GRP/SYSTEM/";
 constexpr std::string_view HOOK_INI = "_vanro/hook.ini";
 constexpr std::string_view SAVE_TABLE = "_vanro/save-offsets.bin";
-constexpr std::string_view CORE_LIST = "_vanro/core-files.tsv";
-constexpr std::string_view CORE_SIGNATURE = "_vanro/core-files.sig";
+constexpr std::string_view CORE_LIST = CORE_LIST_PATH;
+constexpr std::string_view CORE_SIGNATURE = CORE_SIGNATURE_PATH;
 
 // The fixed files a maintainer supplies. The other three fixed records are made here (the core list
 // and its signature) or on the user's machine (the launch copy).
@@ -68,12 +65,6 @@ struct InputFile {
 
 using Problems = std::vector<std::string>;
 
-std::string ascii_fold(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
 
 bool starts_with_longer(std::string_view path, std::string_view prefix) {
   return path.size() > prefix.size() && path.substr(0, prefix.size()) == prefix;
@@ -154,10 +145,10 @@ std::vector<InputFile> collect_input_files(const fs::path& input, Problems& prob
 void check_path(const InputFile& file, Problems& problems) {
   const std::string& path = file.path;
   std::string shown = printable(path);
-  std::string folded = ascii_fold(path);
+  std::string folded = ascii_lower(path);
   if (!is_valid_utf8(path)) {
     problems.push_back(shown + ": the name is not valid UTF-8");
-  } else if (folded == ascii_fold(LAUNCH_COPY_PATH)) {
+  } else if (folded == ascii_lower(LAUNCH_COPY_PATH)) {
     problems.push_back(shown + ": is the launch copy; it is made from the user's own ZDH.EXE, and the installer "
                                "refuses a package that carries one");
   } else if (folded == CORE_LIST || folded == CORE_SIGNATURE) {
@@ -176,7 +167,7 @@ void check_path(const InputFile& file, Problems& problems) {
                                "such as CON or COM1)");
   } else if (!is_resource(path) && !is_supplied_fixed_file(path)) {
     auto same_but_case = std::find_if(SUPPLIED_FIXED_FILES.begin(), SUPPLIED_FIXED_FILES.end(),
-                                      [&](std::string_view fixed) { return ascii_fold(fixed) == folded; });
+                                      [&](std::string_view fixed) { return ascii_lower(fixed) == folded; });
     if (same_but_case != SUPPLIED_FIXED_FILES.end())
       problems.push_back(shown + ": must be named exactly " + std::string(*same_but_case));
     else
@@ -249,11 +240,11 @@ std::vector<std::string> toggle_key_values(const std::string& utf8) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       std::size_t close = line.find(']');
-      section = ascii_fold(trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
+      section = ascii_lower(trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
       continue;
     }
     std::size_t equals = line.find('=');
-    if (section != "hud" || equals == std::string::npos || ascii_fold(trim(line.substr(0, equals))) != "toggle_key")
+    if (section != "hud" || equals == std::string::npos || ascii_lower(trim(line.substr(0, equals))) != "toggle_key")
       continue;
     std::string value = trim(line.substr(equals + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
@@ -313,7 +304,7 @@ void check_save_table(const std::vector<InputFile>& files, const InputFile& tabl
   for (const auto& [name, script] : table) by_key["_vanro/patch/advdata/mes/" + name + ".mes"] = &script;
   for (const InputFile& file : files) {
     if (!starts_with_longer(file.path, MES_PREFIX)) continue;
-    auto found = by_key.find(ascii_fold(file.path));
+    auto found = by_key.find(ascii_lower(file.path));
     if (found == by_key.end()) {
       problems.push_back(file.path + ": no record of this script in " + std::string(SAVE_TABLE) +
                          "; the installer refuses a translated script without one");
@@ -363,27 +354,13 @@ void write_new(const fs::path& file, const std::string& bytes) {
 }
 
 std::string format_core_list(const std::vector<InputFile>& files) {
-  std::string list = "VANROAUTH01\n";
+  CoreFileList list;
   for (const InputFile& file : files)
-    if (file.path != HOOK_INI) list += file.path + "\t" + file.sha256 + "\n";
-  return list;
+    if (file.path != HOOK_INI) list.emplace(file.path, file.sha256);
+  return format_core_file_list(list);
 }
 
-std::string format_manifest(std::vector<ManifestRecord> records) {
-  std::sort(records.begin(), records.end(),
-            [](const ManifestRecord& a, const ManifestRecord& b) { return a.path < b.path; });
-  std::string manifest = "VANROPATCH04\n";
-  for (const ManifestRecord& record : records)
-    manifest += record.path + "\t" + record.replaced_sha256 + "\t" + record.sha256 + "\n";
-  return manifest;
-}
-
-std::array<uint8_t, 32> raw_sha256(const std::string& bytes) {
-  Sha256 hasher;
-  hasher.reset();
-  hasher.update(bytes.data(), bytes.size());
-  return hasher.finish();
-}
+std::array<uint8_t, 32> raw_sha256(const std::string& bytes) { return sha256_digest(bytes.data(), bytes.size()); }
 
 uint64_t write_package(const std::vector<InputFile>& files, const fs::path& key_pem, const fs::path& out) {
   fs::create_directories(out);
@@ -408,30 +385,15 @@ uint64_t write_package(const std::vector<InputFile>& files, const fs::path& key_
   records.push_back({std::string(CORE_SIGNATURE), "-", sha256_hex(signature_bytes)});
   records.push_back({LAUNCH_COPY_PATH, "-", "generated"});
   // The manifest goes last: a package cut short by a failure has none, and no installer accepts it.
-  write_new(out / "patch-manifest.tsv", format_manifest(records));
+  std::sort(records.begin(), records.end(),
+            [](const ManifestRecord& a, const ManifestRecord& b) { return a.path < b.path; });
+  write_new(out / "patch-manifest.tsv", format_patch_manifest(records));
   return bytes + list.size() + signature_bytes.size();
 }
 
 // ---- Reading the package back with the installer's code ----------------------------------------
 
-void check_coverage(const PatchManifest& manifest, const CoreFileList& list) {
-  std::size_t covered = 0;
-  for (const ManifestRecord& record : manifest) {
-    if (record.path == LAUNCH_COPY_PATH || record.path == HOOK_INI || record.path == CORE_LIST ||
-        record.path == CORE_SIGNATURE)
-      continue;
-    auto found = list.find(record.path);
-    if (found == list.end() || found->second != record.sha256)
-      throw PatchError(record.path + ": manifest and core list disagree");
-    ++covered;
-  }
-  if (covered != CORE_RECORD_COUNT || covered != list.size())
-    throw PatchError("the core list does not cover the manifest one for one");
-}
-
-bool key_matches_build(const std::string& public_hex) {
-  return to_hex(BUILD_KEY_BLOB + 8, 64) == public_hex;
-}
+bool key_matches_build(const std::string& public_hex) { return embedded_public_key_hex() == public_hex; }
 
 void check_written_package(const fs::path& out, const std::string& public_hex) {
   std::u16string package = utf8_to_wide(fs::absolute(out).lexically_normal().string());
@@ -441,19 +403,18 @@ void check_written_package(const fs::path& out, const std::string& public_hex) {
   CoreFileList list = parse_core_file_list(list_bytes);
 
   std::string signature = read_whole_file(resolve_package_path(patch, CORE_SIGNATURE), 64);
-  uint8_t blob[72] = {0x45, 0x43, 0x53, 0x31, 0x20, 0x00, 0x00, 0x00};
-  for (std::size_t i = 0; i < 64; ++i) blob[8 + i] = static_cast<uint8_t>(std::stoi(public_hex.substr(2 * i, 2), nullptr, 16));
-  std::array<uint8_t, 32> digest = raw_sha256(list_bytes);
-  uint8_t digest_bytes[32], signature_bytes[64];
-  std::copy(digest.begin(), digest.end(), digest_bytes);
   if (signature.size() != 64) throw PatchError(std::string(CORE_SIGNATURE) + ": not 64 bytes");
-  std::copy(signature.begin(), signature.end(), signature_bytes);
-  if (platform::verify_p256(blob, digest_bytes, signature_bytes) != platform::SignatureCheck::valid)
-    throw PatchError(std::string(CORE_SIGNATURE) + ": does not verify with the key's public half");
-  if (key_matches_build(public_hex))
-    check_component_signature(patch, manifest);
-  else
-    check_coverage(manifest, list);
+  try {
+    check_core_signature(list_bytes, signature, public_key_blob(public_hex));
+  } catch (const PatchError& error) {
+    throw PatchError(std::string(CORE_SIGNATURE) + ": does not verify with the key's public half (" + error.what() + ")");
+  }
+  if (key_matches_build(public_hex)) check_component_signature(patch, manifest);
+  try {
+    check_coverage(list, manifest);
+  } catch (const PatchError& error) {
+    throw PatchError(std::string("the manifest and the core list disagree: ") + error.what());
+  }
 
   for (const ManifestRecord& record : manifest) {
     std::u16string file = resolve_package_path(patch, record.path);
