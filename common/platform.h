@@ -120,6 +120,9 @@ std::size_t move_files_new(const std::vector<FileMove>& moves);
 void start_writeback(const std::u16string& path);
 // Opens the file for writing and flushes it (FlushFileBuffers): its data is on disk when this returns.
 bool flush_file_at(const std::u16string& path);
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH: the destination, if any,
+// is replaced by the source in one step.
+bool replace_file(const std::u16string& source, const std::u16string& destination);
 // DeleteFileW.
 bool delete_file(const std::u16string& path);
 
@@ -150,17 +153,19 @@ std::optional<std::u16string> system_error_text(uint32_t code);
 // CoInitializeEx(COINIT_APARTMENTTHREADED); the result is ignored.
 void initialize_com();
 
-// ---- Profile (INI) files, UTF-16 LE -----------------------------------------------------------
+// ---- Profile (INI) files ----------------------------------------------------------------------
 
-// GetPrivateProfileStringW with a buffer of `buffer_chars` characters.
-std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
-                                  const std::u16string& fallback, const std::u16string& path,
-                                  std::size_t buffer_chars);
-// WritePrivateProfileStringW(section, key, value, path).
-bool write_profile_string(const std::u16string& section, const std::u16string& key,
-                          const std::u16string& value, const std::u16string& path);
-// WritePrivateProfileStringW(NULL, NULL, NULL, path): writes cached profile data of the file to disk.
-bool flush_profile(const std::u16string& path);
+// GetPrivateProfileStringW with a buffer of `buffer_chars` characters; nullopt where the platform has
+// no profile function for the path (Linux; on Windows a path of MAX_PATH characters or more, or a
+// verbatim one, which the profile functions do not take).
+std::optional<std::u16string> system_profile_string(const std::u16string& section, const std::u16string& key,
+                                                    const std::u16string& fallback, const std::u16string& path,
+                                                    std::size_t buffer_chars);
+// WritePrivateProfileStringW(section, key, value, path): whether it wrote; nullopt as above.
+std::optional<bool> write_system_profile_string(const std::u16string& section, const std::u16string& key,
+                                                const std::u16string& value, const std::u16string& path);
+// WritePrivateProfileStringW(NULL, NULL, NULL, path), where the platform has profile functions.
+void flush_system_profile(const std::u16string& path);
 
 // ---- Signature --------------------------------------------------------------------------------
 

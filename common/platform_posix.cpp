@@ -37,9 +37,7 @@
 #include <memory>
 
 #include "common/platform.h"
-#include "common/path_safety.h"
 #include "common/platform_faults.h"
-#include "common/profile_text.h"
 
 extern char** environ;
 
@@ -402,6 +400,15 @@ bool move_file_new(const std::u16string& source, const std::u16string& destinati
   return move_files_new({{source, destination}}) == 1;
 }
 
+bool replace_file(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here("replace_file", source)) return false;
+  std::string to = native(destination);
+  if (::rename(native(source).c_str(), to.c_str()) != 0) return false;
+  faults::moved(source, destination);
+  sync_parent_directory(to);
+  return true;
+}
+
 void start_writeback(const std::u16string& path) {
   int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
@@ -529,67 +536,19 @@ void initialize_com() {}
 
 // ---- Profile (INI) files --------------------------------------------------------------------------
 //
-// Profile functions of our own, made of the text rules of profile_text.h: like the Windows ones they
-// keep a file that begins with the UTF-16 LE byte-order mark in UTF-16 LE and any other file in 8-bit
-// text, and change only the one value. A write goes to the file's staging name, created create-only
-// and flushed, and is renamed over the file: a crash leaves the old file or the new one whole, and
-// at worst the staging file, which the uninstall keeps a copy of before it removes it.
-namespace {
+// Linux has no profile functions: common/profile.cpp reads and writes such files itself.
 
-std::optional<ProfileText> load_profile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char chunk[65536];
-  ssize_t n = 0;
-  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) bytes.append(chunk, static_cast<std::size_t>(n));
-  ::close(fd);
-  if (n < 0) return std::nullopt;
-  return decode_profile(bytes);
+std::optional<std::u16string> system_profile_string(const std::u16string&, const std::u16string&, const std::u16string&,
+                                                    const std::u16string&, std::size_t) {
+  return std::nullopt;
 }
 
-bool save_profile(const std::string& path, const ProfileText& profile) {
-  std::string staging = native(from_native(path) + STAGING_SUFFIX);
-  int fd = ::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  std::string bytes = encode_profile(profile);
-  uint64_t done = 0;
-  bool ok = write_fully(fd, bytes.data(), bytes.size(), done) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(staging.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(staging.c_str());
-  if (ok) sync_parent_directory(path);
-  return ok;
+std::optional<bool> write_system_profile_string(const std::u16string&, const std::u16string&, const std::u16string&,
+                                                const std::u16string&) {
+  return std::nullopt;
 }
 
-}  // namespace
-
-std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
-                                  const std::u16string& fallback, const std::u16string& path,
-                                  std::size_t buffer_chars) {
-  std::optional<ProfileText> profile = load_profile(native(path));
-  std::optional<std::u16string> value = profile ? profile_value(profile->text, section, key) : std::nullopt;
-  std::u16string text = value ? *value : fallback;
-  if (buffer_chars == 0) return {};
-  if (text.size() > buffer_chars - 1) text.resize(buffer_chars - 1);
-  return text;
-}
-
-bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
-                          const std::u16string& path) {
-  if (faults::fail_here("write_profile_string", path)) return false;
-  std::string p = native(path);
-  if (p.empty()) return false;
-  ProfileText profile = load_profile(p).value_or(ProfileText{});
-  profile.text = with_profile_value(profile.text, section, key, value);
-  return save_profile(p, profile);
-}
-
-bool flush_profile(const std::u16string& path) {
-  if (faults::fail_here("flush_profile", path)) return false;
-  // Every write above is already on disk; like the Windows call, this one answers FALSE.
-  return false;
-}
+void flush_system_profile(const std::u16string&) {}
 
 // ---- Signature ------------------------------------------------------------------------------------
 

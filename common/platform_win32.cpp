@@ -26,9 +26,7 @@
 #include <vector>
 
 #include "common/path.h"
-#include "common/path_safety.h"
 #include "common/platform_faults.h"
-#include "common/profile_text.h"
 
 namespace platform {
 namespace {
@@ -422,6 +420,16 @@ bool flush_file_at(const std::u16string& path) {
   return flushed;
 }
 
+bool replace_file(const std::u16string& source, const std::u16string& destination) {
+  if (injected_fault("replace_file", source)) return false;
+  SystemPath from = system_path(source), to = system_path(destination);
+  if (too_long(from) || too_long(to) ||
+      !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return false;
+  faults::moved(source, destination);
+  return true;
+}
+
 bool delete_file(const std::u16string& path) {
   if (injected_fault("delete_file", path)) return false;
   SystemPath name = system_path(path);
@@ -545,60 +553,18 @@ void initialize_com() {
 namespace {
 
 // The profile functions take a full path of fewer than MAX_PATH characters without a verbatim
-// prefix: they are not long-path aware (Wine's refuse a longer path outright). Any other path is
-// read and changed here by the same rules (profile_text.h), through the file calls that take every
-// path the programs use. Such a write goes to the file's staging name, created create-only and
-// flushed, and replaces the file in one write-through rename.
+// prefix: they are not long-path aware (Wine's refuse a longer path outright).
 bool profile_functions_take(const std::u16string& path) {
-  return path.size() < MAX_PATH && path.compare(0, 4, u"\\\\?\\") != 0;
-}
-
-std::optional<ProfileText> load_profile(const std::u16string& path) {
-  SystemPath name = system_path(path);
-  if (too_long(name)) return std::nullopt;
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string bytes;
-  std::vector<char> chunk(65536);
-  DWORD read = 0;
-  BOOL ok = TRUE;
-  while ((ok = ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) && read > 0)
-    bytes.append(chunk.data(), read);
-  CloseHandle(file);
-  if (!ok) return std::nullopt;
-  return decode_profile(bytes);
-}
-
-bool save_profile(const std::u16string& path, const ProfileText& profile) {
-  SystemPath staging = system_path(path + STAGING_SUFFIX), target = system_path(path);
-  if (too_long(staging) || too_long(target)) return false;
-  HANDLE file = CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  std::string bytes = encode_profile(profile);
-  DWORD written = 0;
-  bool ok = bytes.size() <= MAXDWORD &&
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file);
-  ok = CloseHandle(file) && ok;
-  ok = ok && MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(staging.c_str());
-  return ok;
+  return path.size() < MAX_PATH && !is_verbatim_text(path);
 }
 
 }  // namespace
 
-std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
-                                  const std::u16string& fallback, const std::u16string& path,
-                                  std::size_t buffer_chars) {
-  if (buffer_chars == 0 || buffer_chars > MAXDWORD) return {};
-  if (!profile_functions_take(path)) {
-    std::optional<ProfileText> profile = load_profile(path);
-    std::u16string value = fallback;
-    if (profile) value = profile_value(profile->text, section, key).value_or(fallback);
-    if (value.size() > buffer_chars - 1) value.resize(buffer_chars - 1);
-    return value;
-  }
+std::optional<std::u16string> system_profile_string(const std::u16string& section, const std::u16string& key,
+                                                    const std::u16string& fallback, const std::u16string& path,
+                                                    std::size_t buffer_chars) {
+  if (!profile_functions_take(path)) return std::nullopt;
+  if (buffer_chars == 0 || buffer_chars > MAXDWORD) return std::u16string();
   std::vector<wchar_t> buffer(buffer_chars);
   DWORD length = GetPrivateProfileStringW(wide(section), wide(key), wide(fallback), buffer.data(),
                                           static_cast<DWORD>(buffer_chars), wide(path));
@@ -606,27 +572,20 @@ std::u16string get_profile_string(const std::u16string& section, const std::u16s
 }
 
 // The platform keeps a file that starts with a UTF-16 LE byte order mark in UTF-16.
-bool write_profile_string(const std::u16string& section, const std::u16string& key,
-                          const std::u16string& value, const std::u16string& path) {
+std::optional<bool> write_system_profile_string(const std::u16string& section, const std::u16string& key,
+                                                const std::u16string& value, const std::u16string& path) {
+  if (!profile_functions_take(path)) return std::nullopt;
   if (injected_fault("write_profile_string", path)) return false;
-  if (!profile_functions_take(path)) {
-    ProfileText profile = load_profile(path).value_or(ProfileText{});
-    profile.text = with_profile_value(profile.text, section, key, value);
-    return save_profile(path, profile);
-  }
   if (!WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path))) return false;
   // The profile functions rewrite the file in place and flush nothing.
   faults::rewritten(path);
   return true;
 }
 
-// All three names null asks the platform to write its cached copy of the file to disk; Windows
-// answers FALSE even when it did so, which is why callers ignore the result. A file written here
-// without the profile functions is on disk already.
-bool flush_profile(const std::u16string& path) {
-  if (injected_fault("flush_profile", path)) return false;
-  if (!profile_functions_take(path)) return false;
-  return WritePrivateProfileStringW(nullptr, nullptr, nullptr, wide(path)) != 0;
+// All three names null asks the platform to write its cached copy of the file to disk.
+void flush_system_profile(const std::u16string& path) {
+  if (!profile_functions_take(path) || injected_fault("flush_profile", path)) return;
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, wide(path));
 }
 
 // ---- Signature --------------------------------------------------------------------------------

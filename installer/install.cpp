@@ -11,7 +11,7 @@
 #include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
-#include "common/profile_text.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "installer/entry.h"
 #include "installer/game_dir.h"
@@ -28,7 +28,7 @@
 namespace {
 
 constexpr uint64_t INSTALL_SPACE_RESERVE = 16777216;
-constexpr uint64_t HOOK_INI_LIMIT = 65536;
+constexpr uint64_t HOOK_INI_LIMIT = PROFILE_FILE_LIMIT;
 constexpr char HOOK_INI_PATH[] = "_vanro/hook.ini";
 constexpr char EXISTING_INSTALL_MESSAGE[] =
     "已有补丁安装记录。旧版覆盖式补丁请先使用原安装器卸载，再安装本隔离版补丁。";
@@ -66,7 +66,7 @@ ManifestRecord& launch_copy_record(PatchManifest& records) {
 void check_default_hotkey(const std::u16string& package_root) {
   reported_file = utf8_to_wide(HOOK_INI_PATH);
   std::u16string hook = resolve_package_path(package_root, HOOK_INI_PATH);
-  std::u16string value = platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32);
+  std::u16string value = get_profile_string(u"hud", u"toggle_key", u"", hook, 32);
   std::optional<int> key = parse_hotkey_letter(value);
   if (!key || hotkey_text(*key) != u"X") throw PatchError("补丁默认原文热键配置无效。");
 }
@@ -232,13 +232,6 @@ void change_files(const std::u16string& game_dir, const std::u16string& package_
   if (selected_hotkey != u"X") store_selected_hotkey(game_dir);
 }
 
-std::u16string decode_utf16le(const std::string& bytes, std::size_t from) {
-  std::u16string text;
-  for (std::size_t i = from; i + 1 < bytes.size(); i += 2)
-    text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | static_cast<uint8_t>(bytes[i + 1]) << 8));
-  return text;
-}
-
 }  // namespace
 
 void install_patch(const std::u16string& game_dir) {
@@ -293,13 +286,13 @@ void store_selected_hotkey(const std::u16string& game_dir) {
   std::u16string hook = resolve_package_path(game_dir, HOOK_INI_PATH);
   // The profile functions rewrite the file in place: through a link, the file it points to.
   check_not_disguised_link(hook);
-  if (!platform::write_profile_string(u"hud", u"toggle_key", selected_hotkey, hook))
+  if (!write_profile_string(u"hud", u"toggle_key", selected_hotkey, hook))
     throw PatchError("无法保存所选原文热键。");
-  platform::flush_profile(hook);
+  flush_profile(hook);
   // That call writes the profile cache out, not the disk's: the install may report success only
   // once the chosen key is there.
   if (!platform::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
-  if (platform::get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
+  if (get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
     throw PatchError("所选原文热键写入后核对失败。");
 
   // The in-game runtime reads the file as UTF-16 LE; a profile writer that fell back to an ANSI
@@ -309,6 +302,6 @@ void store_selected_hotkey(const std::u16string& game_dir) {
     throw PatchError("原文热键配置未保持 UTF-16 LE 编码。");
   // Read back as the profile functions read it: a packaged Toggle_Key=X is the same key to them and
   // to the runtime, and keeps its spelling when its value is written.
-  if (profile_value(decode_utf16le(bytes, 2), u"hud", u"toggle_key") != selected_hotkey)
+  if (profile_value(decode_profile(bytes).text, u"hud", u"toggle_key") != selected_hotkey)
     throw PatchError("所选原文热键未正确保存到配置文件。");
 }

@@ -11,6 +11,7 @@
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "common/platform.h"
+#include "common/profile.h"
 #include "installer/game_dir.h"
 #include "integrity/core_list.h"
 #include "package/component_signature.h"
@@ -55,7 +56,7 @@ TEST(DemoPackage, PassesTheInstallersChecks) {
   EXPECT_NO_THROW(check_component_signature(patch, manifest));
   EXPECT_NO_THROW(check_save_compat(demo.game, patch, manifest));
   reported_file.clear();
-  EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", resolve_package_path(patch, "_vanro/hook.ini"), 32),
+  EXPECT_EQ(get_profile_string(u"hud", u"toggle_key", u"", resolve_package_path(patch, "_vanro/hook.ini"), 32),
             u"X");
   EXPECT_TRUE(is_plain_file(join_path(demo.package, u"VANROInstaller.exe")));
 }

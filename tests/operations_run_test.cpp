@@ -9,7 +9,7 @@
 
 #include "common/path.h"
 #include "common/platform.h"
-#include "common/profile_text.h"
+#include "common/profile.h"
 #include "installer/install_state.h"
 #include "installer/operations.h"
 #include "tests/support/install_scene.h"
@@ -77,7 +77,7 @@ TEST(OperationsRun, EveryFormOfTheGameFolderInstallsVerifiesAndUninstalls) {
     RunResult install = scene.run_installer({u"--install", u"--quiet", u"--hotkey", u"Y", game});
     EXPECT_EQ(install.err, "");
     EXPECT_EQ(install.out, OK);
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", scene.in_game(u"_vanro/hook.ini"), 32), u"Y");
+    EXPECT_EQ(get_profile_string(u"hud", u"toggle_key", u"", scene.in_game(u"_vanro/hook.ini"), 32), u"Y");
     RunResult verify = scene.run_installer({u"--verify", u"--quiet", game});
     EXPECT_EQ(verify.err, "");
     EXPECT_EQ(verify.out, OK);

@@ -478,9 +478,12 @@ TEST_F(PlatformWin32Faults, EveryMutatingCallCanBeMadeToFail) {
       {"create_directory", [&] { return !platform::create_directory(dir.file(u"e")); },
        [&] { return !exists(dir.file(u"e")); }},
       {"remove_directory", [&] { return !platform::remove_directory(empty_dir); }, [&] { return exists(empty_dir); }},
-      {"write_profile_string", [&] { return platform::write_profile_string(u"hud", u"toggle_key", u"Q", ini); },
+      {"replace_file", [&] { return platform::replace_file(existing, dir.file(u"f.txt")); },
+       [&] { return exists(existing) && !exists(dir.file(u"f.txt")); }},
+      {"write_profile_string",
+       [&] { return platform::write_system_profile_string(u"hud", u"toggle_key", u"Q", ini).value_or(true); },
        [&] { return !exists(ini); }},
-      {"flush_profile", [&] { return platform::flush_profile(ini); }, [&] { return !exists(ini); }},
+      {"flush_profile", [&] { return platform::flush_system_profile(ini), false; }, [&] { return !exists(ini); }},
   };
   for (const Case& c : cases) {
     platform::testing::set_fault(platform::testing::FaultMode::fail, 1);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/platform.h"
-#include "common/profile_text.h"
+#include "common/profile.h"
 #include "tests/support/install_scene.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,19 +29,19 @@ TEST(Profile, WriteKeepsAUtf16FileInUtf16AtEveryPathLength) {
     const std::u16string ini = dir.file(place.within + u"hook.ini");
     write_test_file(ini, utf16le(u"[HUD]\r\n; the key\r\nToggle_Key = X\r\n[other]\r\ntoggle_key=Z\r\n"));
 
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"X");
-    EXPECT_TRUE(platform::write_profile_string(u"hud", u"toggle_key", u"Q", ini));
-    platform::flush_profile(ini);
+    EXPECT_EQ(get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"X");
+    EXPECT_TRUE(write_profile_string(u"hud", u"toggle_key", u"Q", ini));
+    flush_profile(ini);
     // The key keeps its stored spelling and takes the new value; nothing else changes.
     EXPECT_EQ(read_bytes(ini), utf16le(u"[HUD]\r\n; the key\r\nToggle_Key=Q\r\n[other]\r\ntoggle_key=Z\r\n"));
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"Q");
+    EXPECT_EQ(get_profile_string(u"hud", u"toggle_key", u"", ini, 32), u"Q");
     EXPECT_FALSE(install_scene::fs::exists(install_scene::fs::path(ini + u".vanro-new")));
 
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"other", u"fallback", ini, 32), u"fallback");
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"toggle_key", u"", dir.file(place.within + u"absent.ini"), 32), u"");
+    EXPECT_EQ(get_profile_string(u"hud", u"other", u"fallback", ini, 32), u"fallback");
+    EXPECT_EQ(get_profile_string(u"hud", u"toggle_key", u"", dir.file(place.within + u"absent.ini"), 32), u"");
     const std::u16string long_value(40, u'k');
-    EXPECT_TRUE(platform::write_profile_string(u"hud", u"long", long_value, ini));
-    EXPECT_EQ(platform::get_profile_string(u"hud", u"long", u"", ini, 32), long_value.substr(0, 31))
+    EXPECT_TRUE(write_profile_string(u"hud", u"long", long_value, ini));
+    EXPECT_EQ(get_profile_string(u"hud", u"long", u"", ini, 32), long_value.substr(0, 31))
         << "the buffer holds the terminator too";
   }
 }

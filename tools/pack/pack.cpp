@@ -27,6 +27,7 @@
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "common/platform.h"
+#include "common/profile.h"
 #include "common/text.h"
 #include "installer/entry.h"
 #include "integrity/core_list.h"
@@ -219,41 +220,6 @@ const InputFile* find_file(const std::vector<InputFile>& files, std::string_view
 
 // ---- hook.ini ----------------------------------------------------------------------------------
 
-std::string trim(std::string_view text) {
-  std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string_view::npos) return {};
-  std::size_t end = text.find_last_not_of(" \t");
-  return std::string(text.substr(begin, end - begin + 1));
-}
-
-// The values of [hud] toggle_key, read as the profile functions read them: section and key names
-// without regard to case, blanks around names and values dropped, one pair of quotes removed.
-std::vector<std::string> toggle_key_values(const std::string& utf8) {
-  std::vector<std::string> values;
-  std::string section;
-  std::size_t position = 0;
-  while (position <= utf8.size()) {
-    std::size_t end = utf8.find_first_of("\r\n", position);
-    if (end == std::string::npos) end = utf8.size();
-    std::string line = trim(std::string_view(utf8).substr(position, end - position));
-    position = end + 1;
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      std::size_t close = line.find(']');
-      section = ascii_lower(trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
-      continue;
-    }
-    std::size_t equals = line.find('=');
-    if (section != "hud" || equals == std::string::npos || ascii_lower(trim(line.substr(0, equals))) != "toggle_key")
-      continue;
-    std::string value = trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-      value = value.substr(1, value.size() - 2);
-    values.push_back(value);
-  }
-  return values;
-}
-
 void check_hook_ini(const InputFile& file, Problems& problems) {
   std::string bytes = read_file_bytes(file.source);
   std::string shown = file.path + ": ";
@@ -263,15 +229,14 @@ void check_hook_ini(const InputFile& file, Problems& problems) {
                                "other files as ANSI)");
     return;
   }
-  std::u16string text;
-  for (std::size_t i = 2; i < bytes.size(); i += 2)
-    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  std::u16string text = decode_profile(bytes).text;
   std::string utf8;
   if (!platform::utf16_to_utf8(text, utf8)) {
     problems.push_back(shown + "is not valid UTF-16");
     return;
   }
-  std::vector<std::string> values = toggle_key_values(utf8);
+  std::vector<std::string> values;
+  for (const std::u16string& value : profile_values(text, u"hud", u"toggle_key")) values.push_back(wide_to_utf8(value));
   if (values.empty()) {
     problems.push_back(shown + "has no toggle_key in section [hud]; the package must hold toggle_key=X");
   } else if (values.size() > 1) {
@@ -424,7 +389,7 @@ void check_written_package(const fs::path& out, const std::string& public_hex) {
       throw PatchError(record.path + ": the written file differs from its manifest record");
     }
   }
-  std::u16string hook = platform::get_profile_string(u"hud", u"toggle_key", u"",
+  std::u16string hook = get_profile_string(u"hud", u"toggle_key", u"",
                                                      resolve_package_path(patch, HOOK_INI), 32);
   std::optional<int> key = parse_hotkey_letter(hook);
   if (!key || hotkey_text(*key) != u"X") throw PatchError(std::string(HOOK_INI) + ": the installer does not read toggle_key=X");

@@ -1,8 +1,11 @@
-#include "common/profile_text.h"
+#include "common/profile.h"
 
 #include <cstdint>
 #include <vector>
 
+#include "common/file_io.h"
+#include "common/path_safety.h"
+#include "common/patch_error.h"
 #include "common/platform.h"
 
 namespace {
@@ -46,7 +49,8 @@ std::optional<std::u16string> section_of(std::u16string_view line) {
 // Where the key stands in its section, and the line after the section's last line that is not blank.
 struct KeyPlace {
   bool section_found = false;
-  std::optional<std::size_t> key_line;
+  std::optional<std::size_t> key_line;  // the first of key_lines
+  std::vector<std::size_t> key_lines;
   std::size_t insert_at = 0;
 };
 
@@ -65,9 +69,10 @@ KeyPlace find_key(const std::u16string& text, const std::vector<Line>& lines, co
     if (!inside) continue;
     if (!trim(line).empty()) place.insert_at = i + 1;
     std::size_t equals = line.find(u'=');
-    if (equals != std::u16string_view::npos && !place.key_line && equal_ignoring_case(trim(line.substr(0, equals)), key))
-      place.key_line = i;
+    if (equals != std::u16string_view::npos && equal_ignoring_case(trim(line.substr(0, equals)), key))
+      place.key_lines.push_back(i);
   }
+  if (!place.key_lines.empty()) place.key_line = place.key_lines.front();
   return place;
 }
 
@@ -100,16 +105,25 @@ std::string encode_profile(const ProfileText& profile) {
   return bytes;
 }
 
+std::vector<std::u16string> profile_values(const std::u16string& text, const std::u16string& section,
+                                           const std::u16string& key) {
+  std::vector<Line> lines = lines_of(text);
+  std::vector<std::u16string> values;
+  for (std::size_t at : find_key(text, lines, section, key).key_lines) {
+    std::u16string_view line = line_text(text, lines[at]);
+    std::u16string value = trim(line.substr(line.find(u'=') + 1));
+    if (value.size() >= 2 && value.front() == value.back() && (value.front() == u'"' || value.front() == u'\''))
+      value = value.substr(1, value.size() - 2);
+    values.push_back(value);
+  }
+  return values;
+}
+
 std::optional<std::u16string> profile_value(const std::u16string& text, const std::u16string& section,
                                             const std::u16string& key) {
-  std::vector<Line> lines = lines_of(text);
-  KeyPlace place = find_key(text, lines, section, key);
-  if (!place.key_line) return std::nullopt;
-  std::u16string_view line = line_text(text, lines[*place.key_line]);
-  std::u16string value = trim(line.substr(line.find(u'=') + 1));
-  if (value.size() >= 2 && value.front() == value.back() && (value.front() == u'"' || value.front() == u'\''))
-    value = value.substr(1, value.size() - 2);
-  return value;
+  std::vector<std::u16string> values = profile_values(text, section, key);
+  if (values.empty()) return std::nullopt;
+  return values.front();
 }
 
 std::u16string with_profile_value(const std::u16string& text, const std::u16string& section,
@@ -137,3 +151,50 @@ std::u16string with_profile_value(const std::u16string& text, const std::u16stri
   }
   return changed;
 }
+
+namespace {
+
+// The file as the profile functions would find it: nothing, when there is none to read.
+std::optional<ProfileText> load_profile(const std::u16string& path) {
+  if (!platform::file_attributes(path)) return std::nullopt;
+  return decode_profile(read_whole_file(path, PROFILE_FILE_LIMIT));
+}
+
+// Create-only under the staging name, flushed, then renamed over the file.
+bool save_profile(const std::u16string& path, const ProfileText& profile) {
+  const std::u16string staging = path + STAGING_SUFFIX;
+  std::optional<platform::FileHandle> file = platform::create_new_file(staging);
+  if (!file) return false;
+  const std::string bytes = encode_profile(profile);
+  uint64_t written = 0;
+  bool ok = platform::write_file(*file, bytes.data(), bytes.size(), written) && written == bytes.size() &&
+            platform::flush_file(*file);
+  platform::close_file(*file);
+  ok = ok && platform::replace_file(staging, path);
+  if (!ok) platform::delete_file(staging);
+  return ok;
+}
+
+}  // namespace
+
+std::u16string get_profile_string(const std::u16string& section, const std::u16string& key,
+                                  const std::u16string& fallback, const std::u16string& path,
+                                  std::size_t buffer_chars) {
+  if (std::optional<std::u16string> value = platform::system_profile_string(section, key, fallback, path, buffer_chars))
+    return *value;
+  if (buffer_chars == 0) return {};
+  std::optional<ProfileText> profile = load_profile(path);
+  std::u16string value = profile ? profile_value(profile->text, section, key).value_or(fallback) : fallback;
+  if (value.size() > buffer_chars - 1) value.resize(buffer_chars - 1);
+  return value;
+}
+
+bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
+                          const std::u16string& path) {
+  if (std::optional<bool> written = platform::write_system_profile_string(section, key, value, path)) return *written;
+  ProfileText profile = load_profile(path).value_or(ProfileText{});
+  profile.text = with_profile_value(profile.text, section, key, value);
+  return save_profile(path, profile);
+}
+
+void flush_profile(const std::u16string& path) { platform::flush_system_profile(path); }
