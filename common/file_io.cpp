@@ -25,13 +25,11 @@ struct OpenFile {
 // Opens a file for reading and learns its size, refusing one over `limit` before anything is read
 // or allocated.
 uint64_t open_within_limit(const std::u16string& path, uint64_t limit, OpenFile& file) {
-  std::optional<platform::FileHandle> handle = platform::open_for_read(path);
-  if (!handle) throw PatchError("Cannot open input file");
-  file.handle = *handle;
+  if (platform::open_for_read(path, file.handle)) throw PatchError("Cannot open input file");
   file.open = true;
-  std::optional<uint64_t> size = platform::open_file_size(file.handle);
-  if (!size || *size > limit) throw PatchError("File size exceeds limit");
-  return *size;
+  uint64_t size = 0;
+  if (platform::open_file_size(file.handle, size) || size > limit) throw PatchError("File size exceeds limit");
+  return size;
 }
 
 }  // namespace
@@ -43,7 +41,7 @@ std::string read_whole_file(const std::u16string& path, uint64_t limit) {
   // Nothing is allocated until the size is known to be within the caller's limit.
   std::string buffer(static_cast<std::size_t>(size), '\0');
   uint64_t done = 0;
-  if (size != 0 && !platform::read_file(file.handle, buffer.data(), size, done)) throw PatchError("Incomplete file read");
+  if (size != 0 && platform::read_file(file.handle, buffer.data(), size, done)) throw PatchError("Incomplete file read");
   file.close();
   if (done != size) throw PatchError("Incomplete file read");
   return buffer;
@@ -58,24 +56,24 @@ void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FileP
   char piece[PIECE];
   for (uint64_t offset = 0; offset < size;) {
     uint64_t want = size - offset < PIECE ? size - offset : PIECE, done = 0;
-    if (!platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
+    if (platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
     look(offset, piece, done);
     offset += done;
   }
 }
 
 void write_new_file(const std::u16string& path, const std::string& content) {
-  std::optional<platform::FileHandle> handle = platform::create_new_file(path);
-  if (!handle) throw PatchError("Cannot create new file");
-  OpenFile file{*handle, true};
+  OpenFile file;
+  if (platform::create_new_file(path, file.handle)) throw PatchError("Cannot create new file");
+  file.open = true;
 
   uint64_t done = 0;
-  if (!content.empty() && (!platform::write_file(file.handle, content.data(), content.size(), done) ||
-                           done != content.size()))
+  if (!content.empty() &&
+      (platform::write_file(file.handle, content.data(), content.size(), done) || done != content.size()))
     throw PatchError("Incomplete file write");
-  bool flushed = platform::flush_file(file.handle);
+  std::error_code flush_error = platform::flush_file(file.handle);
   file.close();
-  if (!flushed) throw PatchError("Incomplete file write");
+  if (flush_error) throw PatchError("Incomplete file write");
 }
 
 void create_directories(const std::u16string& directory) {
@@ -98,5 +96,5 @@ void copy_to_new_file(const std::u16string& source, const std::u16string& destin
 void copy_walked_to_new_file(const std::u16string& source, const std::u16string& destination) {
   if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
   create_directories(parent_path(destination));
-  if (!platform::copy_file_new(source, destination)) throw PatchError("无法创建文件副本。");
+  if (platform::copy_file_new(source, destination)) throw PatchError("无法创建文件副本。");
 }

@@ -58,17 +58,17 @@ bool file_has_launch_fixes(const std::u16string& path) {
 
 namespace {
 
-// Steps 6 to 9 of the writer, on a staging file that this call created.
+// Writes, flushes, checks and renames the staging file that the writer has just created.
 void fill_and_place_staging(platform::FileHandle file, bool& open, const std::u16string& staging,
                             const std::u16string& target, const std::string& bytes) {
   uint64_t done = 0;
-  if (!platform::write_file(file, bytes.data(), bytes.size(), done) || done != bytes.size())
+  if (platform::write_file(file, bytes.data(), bytes.size(), done) || done != bytes.size())
     throw PatchError("无法完整写入启动副本。");
-  if (!platform::flush_file(file)) throw PatchError("无法完整写入启动副本。");
+  if (platform::flush_file(file)) throw PatchError("无法完整写入启动副本。");
   platform::close_file(file);
   open = false;
   if (!file_has_launch_fixes(staging)) throw PatchError("启动副本的补丁指令校验失败。");
-  if (!platform::move_file_new(staging, target)) throw PatchError("无法保存启动副本，目标可能已存在或正被使用。");
+  if (platform::move_file_new(staging, target)) throw PatchError("无法保存启动副本，目标可能已存在或正被使用。");
 }
 
 }  // namespace
@@ -81,13 +81,13 @@ void write_launch_copy(const std::u16string& target, const std::string& bytes) {
   // The copy exists only as this staging file until the rename: a crash leaves no file under
   // the final name that a launcher or a verify would take for a finished launch copy.
   std::u16string staging = target + STAGING_SUFFIX;
-  std::optional<platform::FileHandle> file = platform::create_new_file(staging);
-  if (!file) throw PatchError("无法创建启动副本的临时文件。");
+  platform::FileHandle file{};
+  if (platform::create_new_file(staging, file)) throw PatchError("无法创建启动副本的临时文件。");
   bool open = true;
   try {
-    fill_and_place_staging(*file, open, staging, target, bytes);
+    fill_and_place_staging(file, open, staging, target, bytes);
   } catch (...) {
-    if (open) platform::close_file(*file);
+    if (open) platform::close_file(file);
     platform::delete_file(staging);
     throw;
   }

@@ -3,8 +3,15 @@
 // Every platform call that the installer and the launcher make goes through these functions.
 // platform_win32.cpp makes exactly the Win32 calls with the flags the programs rely on;
 // platform_posix.cpp stands in for them on Linux so that the same logic runs under the native
-// tests. Nothing here throws and nothing here knows a message text: callers turn failures into
-// PatchError with their own wording.
+// tests. Nothing here throws, decides what a failure means or knows a message text: callers turn
+// failures into PatchError with their own wording.
+//
+// Results: a call that asks the system to do something, or to tell something that it may fail to
+// tell, returns a std::error_code, empty on success and otherwise the system's own error (Windows'
+// code in the system category, which compares equal to the std::errc conditions; errno on Linux),
+// and hands back what it learnt through its last parameters. A conversion or a lookup that has
+// nothing to tell but "there is none" returns its result, or std::optional; the signature check
+// returns its verdict.
 //
 // Paths are UTF-16 full paths in which both '\' and '/' separate elements, except below a verbatim
 // prefix (\\?\), where only '\' does; the path join writes '\' there.
@@ -58,8 +65,8 @@ AttributeQuery query_attributes(const std::u16string& path);
 inline std::optional<uint32_t> file_attributes(const std::u16string& path) { return query_attributes(path).attributes; }
 
 // SetFileAttributesW without FILE_ATTRIBUTE_READONLY, so that the file can be deleted again. A file
-// that is not read-only is left as it is. False when the attributes cannot be read or set.
-bool clear_read_only(const std::u16string& path);
+// that is not read-only is left as it is.
+std::error_code clear_read_only(const std::u16string& path);
 
 // Whether the path is a directory, following links. A missing path gives false with no error;
 // any other failure of the query is returned as the error.
@@ -90,41 +97,41 @@ std::optional<uint64_t> free_disk_space(const std::u16string& path);
 using FileHandle = std::intptr_t;
 
 // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING): others may read, nobody may write.
-std::optional<FileHandle> open_for_read(const std::u16string& path);
-// GetFileSizeEx; nullopt on failure or a negative size.
-std::optional<uint64_t> open_file_size(FileHandle file);
-// One single ReadFile call; false when the call fails. `done` receives the bytes read.
-bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done);
+std::error_code open_for_read(const std::u16string& path, FileHandle& file);
+// GetFileSizeEx; a negative size is an error too.
+std::error_code open_file_size(FileHandle file, uint64_t& size);
+// One single ReadFile call. `done` receives the bytes read.
+std::error_code read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done);
 // CreateFileW(GENERIC_WRITE, share 0, CREATE_NEW): fails when anything of that name exists.
-std::optional<FileHandle> create_new_file(const std::u16string& path);
-// One single WriteFile call; false when the call fails. `done` receives the bytes written.
-bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done);
+std::error_code create_new_file(const std::u16string& path, FileHandle& file);
+// One single WriteFile call. `done` receives the bytes written.
+std::error_code write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done);
 // FlushFileBuffers.
-bool flush_file(FileHandle file);
+std::error_code flush_file(FileHandle file);
 void close_file(FileHandle file);
 
 // CopyFileW with bFailIfExists: never overwrites; copies attributes and times with the content.
-bool copy_file_new(const std::u16string& source, const std::u16string& destination);
-// MoveFileExW with MOVEFILE_WRITE_THROUGH alone: fails when the destination exists.
-bool move_file_new(const std::u16string& source, const std::u16string& destination);
+std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination);
+// MoveFileExW with MOVEFILE_WRITE_THROUGH alone: fails (file_exists) when the destination exists.
+std::error_code move_file_new(const std::u16string& source, const std::u16string& destination);
 struct FileMove {
   std::u16string source, destination;
 };
-// move_file_new for each move in order, stopping at the first that fails; returns how many were
-// moved. Windows writes each rename through; Linux syncs each directory of the new names once, after
-// the last rename, so that a batch of renames costs a few disk commits rather than one each.
-std::size_t move_files_new(const std::vector<FileMove>& moves);
+// move_file_new for each move in order, stopping at the first that fails; `moved` tells how many
+// were moved. Windows writes each rename through; Linux syncs each directory of the new names once,
+// after the last rename, so that a batch of renames costs a few disk commits rather than one each.
+std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& moved);
 
 // Starts writing the file's cached data to disk and returns at once (Linux's sync_file_range; on
 // Windows nothing). Starting every file of a batch before flushing any lets their writes overlap.
 void start_writeback(const std::u16string& path);
 // Opens the file for writing and flushes it (FlushFileBuffers): its data is on disk when this returns.
-bool flush_file_at(const std::u16string& path);
+std::error_code flush_file_at(const std::u16string& path);
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH: the destination, if any,
 // is replaced by the source in one step.
-bool replace_file(const std::u16string& source, const std::u16string& destination);
+std::error_code replace_file(const std::u16string& source, const std::u16string& destination);
 // DeleteFileW.
-bool delete_file(const std::u16string& path);
+std::error_code delete_file(const std::u16string& path);
 
 // ---- Process and program ----------------------------------------------------------------------
 
@@ -144,9 +151,9 @@ unsigned long current_process_id();
 std::vector<std::u16string> other_process_images();
 
 // CreateProcessW(application, command_line, no inheritance, CREATE_UNICODE_ENVIRONMENT,
-// current_directory); both handles are closed at once and nothing waits. Returns 0 or the error code.
-uint32_t start_process(const std::u16string& application, const std::u16string& command_line,
-                       const std::u16string& current_directory);
+// current_directory); both handles are closed at once and nothing waits.
+std::error_code start_process(const std::u16string& application, const std::u16string& command_line,
+                              const std::u16string& current_directory);
 // FormatMessageW(FROM_SYSTEM | IGNORE_INSERTS | ALLOCATE_BUFFER): nullopt when there is no text.
 std::optional<std::u16string> system_error_text(uint32_t code);
 

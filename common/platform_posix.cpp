@@ -102,6 +102,9 @@ std::u16string from_native(const std::string& path) {
 
 std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
 
+// What a call that a test made fail reports: an I/O error, as a failing disk would.
+std::error_code injected() { return std::make_error_code(std::errc::io_error); }
+
 // The read-only attribute of Windows, as Wine maps it: a plain file that its owner may not write.
 // Like DeleteFileW, delete_file refuses such a file, so that the programs meet it here as well.
 bool is_read_only(const struct stat& st) { return S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR); }
@@ -195,13 +198,14 @@ AttributeQuery query_attributes(const std::u16string& path) {
 }
 
 // Only a change of the attributes is a mutating call.
-bool clear_read_only(const std::u16string& path) {
+std::error_code clear_read_only(const std::u16string& path) {
   std::string p = native(path);
   struct stat st {};
-  if (p.empty() || ::lstat(p.c_str(), &st) != 0) return false;
-  if (!is_read_only(st)) return true;
-  if (faults::fail_here("clear_read_only", path)) return false;
-  return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+  if (p.empty()) return std::make_error_code(std::errc::invalid_argument);
+  if (::lstat(p.c_str(), &st) != 0) return last_error();
+  if (!is_read_only(st)) return {};
+  if (faults::fail_here("clear_read_only", path)) return injected();
+  return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? std::error_code() : last_error();
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
@@ -228,14 +232,14 @@ std::error_code file_size(const std::u16string& path, uint64_t& size) {
 }
 
 std::error_code create_directory(const std::u16string& path) {
-  if (faults::fail_here("create_directory", path)) return std::make_error_code(std::errc::io_error);
+  if (faults::fail_here("create_directory", path)) return injected();
   std::string p = native(path);
   if (::mkdir(p.c_str(), 0755) != 0) return errno == EEXIST ? std::make_error_code(std::errc::file_exists) : last_error();
   return {};
 }
 
 std::error_code remove_directory(const std::u16string& path) {
-  if (faults::fail_here("remove_directory", path)) return std::make_error_code(std::errc::io_error);
+  if (faults::fail_here("remove_directory", path)) return injected();
   if (::rmdir(native(path).c_str()) == 0) return {};
   // Linux may say either for a directory that holds something.
   if (errno == EEXIST) return std::make_error_code(std::errc::directory_not_empty);
@@ -259,61 +263,68 @@ std::optional<uint64_t> free_disk_space(const std::u16string& path) {
 
 // ---- Files ----------------------------------------------------------------------------------------
 
-std::optional<FileHandle> open_for_read(const std::u16string& path) {
+std::error_code open_for_read(const std::u16string& path, FileHandle& file) {
   // O_NONBLOCK so that a FIFO cannot hang the open; only regular files are read.
   int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return last_error();
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+  std::error_code error;
+  if (::fstat(fd, &st) != 0 || ::flock(fd, LOCK_SH | LOCK_NB) != 0) error = last_error();
+  else if (!S_ISREG(st.st_mode)) error = std::make_error_code(std::errc::is_a_directory);
+  if (error) {
     ::close(fd);
-    return std::nullopt;
+    return error;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
+  file = fd;
+  return {};
 }
 
-std::optional<uint64_t> open_file_size(FileHandle file) {
+std::error_code open_file_size(FileHandle file, uint64_t& size) {
   struct stat st {};
-  if (::fstat(static_cast<int>(file), &st) != 0 || st.st_size < 0) return std::nullopt;
-  return static_cast<uint64_t>(st.st_size);
+  if (::fstat(static_cast<int>(file), &st) != 0) return last_error();
+  if (st.st_size < 0) return std::make_error_code(std::errc::value_too_large);
+  size = static_cast<uint64_t>(st.st_size);
+  return {};
 }
 
-bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
+std::error_code read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
   done = 0;
   char* bytes = static_cast<char*>(buffer);
   while (done < size) {
     ssize_t n = ::read(static_cast<int>(file), bytes + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
+    if (n < 0) return last_error();
     if (n == 0) break;  // the file shrank: a short read, which the caller reports
     done += static_cast<uint64_t>(n);
   }
-  return true;
+  return {};
 }
 
-std::optional<FileHandle> create_new_file(const std::u16string& path) {
-  if (faults::fail_here("create_new_file", path)) return std::nullopt;
+std::error_code create_new_file(const std::u16string& path, FileHandle& file) {
+  if (faults::fail_here("create_new_file", path)) return injected();
   // O_EXCL refuses any existing name, a dangling symbolic link included.
   int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return last_error();
   ::flock(fd, LOCK_EX | LOCK_NB);
   faults::created(fd, path);
-  return fd;
+  file = fd;
+  return {};
 }
 
-bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
+std::error_code write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (faults::fail_here("write_file")) return false;
+  if (faults::fail_here("write_file")) return injected();
   bool ok = write_fully(static_cast<int>(file), data, size, done);
   faults::written(file, done);
-  return ok;
+  return ok ? std::error_code() : last_error();
 }
 
-bool flush_file(FileHandle file) {
-  if (faults::fail_here("flush_file")) return false;
-  if (::fsync(static_cast<int>(file)) != 0) return false;
+std::error_code flush_file(FileHandle file) {
+  if (faults::fail_here("flush_file")) return injected();
+  if (::fsync(static_cast<int>(file)) != 0) return last_error();
   faults::flushed(file);
-  return true;
+  return {};
 }
 
 void close_file(FileHandle file) {
@@ -321,20 +332,21 @@ void close_file(FileHandle file) {
   ::close(static_cast<int>(file));
 }
 
-bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here("copy_file_new", destination)) return false;
+std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here("copy_file_new", destination)) return injected();
   std::string from = native(source), to = native(destination);
   int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return false;
+  if (in < 0) return last_error();
   struct stat st {};
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(in);
-    return false;
+    return std::make_error_code(std::errc::is_a_directory);
   }
   int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (out < 0) {
+    std::error_code error = last_error();
     ::close(in);
-    return false;
+    return error;
   }
   bool ok = true;
   for (off_t remaining = st.st_size; ok && remaining > 0;) {
@@ -359,9 +371,13 @@ bool copy_file_new(const std::u16string& source, const std::u16string& destinati
   }
   ok = (::close(out) == 0) && ok;
   ::close(in);
-  if (!ok) ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
-  if (ok) faults::rewritten(destination);
-  return ok;
+  if (!ok) {
+    std::error_code error = last_error();
+    ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
+    return error;
+  }
+  faults::rewritten(destination);
+  return {};
 }
 
 namespace {
@@ -379,13 +395,19 @@ bool rename_no_replace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-std::size_t move_files_new(const std::vector<FileMove>& moves) {
-  std::size_t moved = 0;
+std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& moved) {
+  std::error_code error;
   std::vector<std::string> directories;  // of the names made so far, each once
-  for (; moved < moves.size(); ++moved) {
-    if (faults::fail_here("move_file_new", moves[moved].source)) break;
+  for (moved = 0; moved < moves.size(); ++moved) {
+    if (faults::fail_here("move_file_new", moves[moved].source)) {
+      error = injected();
+      break;
+    }
     std::string to = native(moves[moved].destination);
-    if (!rename_no_replace(native(moves[moved].source), to)) break;
+    if (!rename_no_replace(native(moves[moved].source), to)) {
+      error = last_error();
+      break;
+    }
     faults::moved(moves[moved].source, moves[moved].destination);
     std::string directory = to.substr(0, to.find_last_of('/') + 1);
     if (std::find(directories.begin(), directories.end(), directory) == directories.end())
@@ -393,20 +415,21 @@ std::size_t move_files_new(const std::vector<FileMove>& moves) {
   }
   // One sync of a directory commits all of its renames; syncs after the first cost little.
   for (const std::string& directory : directories) sync_parent_directory(directory + ".");
-  return moved;
+  return error;
 }
 
-bool move_file_new(const std::u16string& source, const std::u16string& destination) {
-  return move_files_new({{source, destination}}) == 1;
+std::error_code move_file_new(const std::u16string& source, const std::u16string& destination) {
+  std::size_t moved = 0;
+  return move_files_new({{source, destination}}, moved);
 }
 
-bool replace_file(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here("replace_file", source)) return false;
+std::error_code replace_file(const std::u16string& source, const std::u16string& destination) {
+  if (faults::fail_here("replace_file", source)) return injected();
   std::string to = native(destination);
-  if (::rename(native(source).c_str(), to.c_str()) != 0) return false;
+  if (::rename(native(source).c_str(), to.c_str()) != 0) return last_error();
   faults::moved(source, destination);
   sync_parent_directory(to);
-  return true;
+  return {};
 }
 
 void start_writeback(const std::u16string& path) {
@@ -416,26 +439,24 @@ void start_writeback(const std::u16string& path) {
   ::close(fd);
 }
 
-bool flush_file_at(const std::u16string& path) {
-  if (faults::fail_here("flush_file_at", path)) return false;
+std::error_code flush_file_at(const std::u16string& path) {
+  if (faults::fail_here("flush_file_at", path)) return injected();
   int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  bool flushed = ::fsync(fd) == 0;
-  if (flushed) faults::flushed(path);
-  return (::close(fd) == 0) && flushed;
+  if (fd < 0) return last_error();
+  std::error_code error = ::fsync(fd) == 0 ? std::error_code() : last_error();
+  if (::close(fd) != 0 && !error) error = last_error();
+  if (!error) faults::flushed(path);
+  return error;
 }
 
-bool delete_file(const std::u16string& path) {
-  if (faults::fail_here("delete_file", path)) return false;
+std::error_code delete_file(const std::u16string& path) {
+  if (faults::fail_here("delete_file", path)) return injected();
   std::string p = native(path);
   struct stat st {};
-  if (::lstat(p.c_str(), &st) == 0 && is_read_only(st)) {
-    errno = EACCES;
-    return false;
-  }
-  if (::unlink(p.c_str()) != 0) return false;
+  if (::lstat(p.c_str(), &st) == 0 && is_read_only(st)) return std::make_error_code(std::errc::permission_denied);
+  if (::unlink(p.c_str()) != 0) return last_error();
   faults::deleted(path);
-  return true;
+  return {};
 }
 
 // ---- Process and program --------------------------------------------------------------------------
@@ -512,8 +533,8 @@ std::vector<std::u16string> other_process_images() {
   return images;
 }
 
-uint32_t start_process(const std::u16string& application, const std::u16string& /*command_line*/,
-                       const std::u16string& current_directory) {
+std::error_code start_process(const std::u16string& application, const std::u16string& /*command_line*/,
+                              const std::u16string& current_directory) {
   // The launch copy's path is the only argument, as the quoted path is the whole command line on Windows.
   std::string path = native(application), directory = native(current_directory);
   posix_spawn_file_actions_t actions;
@@ -523,7 +544,7 @@ uint32_t start_process(const std::u16string& application, const std::u16string& 
   pid_t pid = 0;
   int error = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
   ::posix_spawn_file_actions_destroy(&actions);
-  return static_cast<uint32_t>(error);
+  return std::error_code(error, std::generic_category());
 }
 
 std::optional<std::u16string> system_error_text(uint32_t code) {

@@ -208,15 +208,16 @@ AttributeQuery query_attributes(const std::u16string& path) {
 
 // A read-only file cannot be deleted, and CopyFileW carries the attribute over from the package.
 // Only a change of the attributes is a mutating call.
-bool clear_read_only(const std::u16string& path) {
+std::error_code clear_read_only(const std::u16string& path) {
   SystemPath name = system_path(path);
-  if (too_long(name)) return false;
+  if (too_long(name)) return last_error_code();
   DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
-  if (injected_fault("clear_read_only", path)) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return last_error_code();
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return {};
+  if (injected_fault("clear_read_only", path)) return last_error_code();
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-  return SetFileAttributesW(name.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) != 0;
+  if (!SetFileAttributesW(name.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL)) return last_error_code();
+  return {};
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
@@ -311,65 +312,61 @@ std::optional<uint64_t> free_disk_space(const std::u16string& path) {
 // ---- Files ------------------------------------------------------------------------------------
 
 // FILE_SHARE_READ alone: a file being read whole cannot change or vanish under the reader.
-std::optional<FileHandle> open_for_read(const std::u16string& path) {
+std::error_code open_for_read(const std::u16string& path, FileHandle& file) {
   SystemPath name = system_path(path);
-  if (too_long(name)) return std::nullopt;
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  return reinterpret_cast<FileHandle>(file);
+  if (too_long(name)) return last_error_code();
+  HANDLE opened = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return last_error_code();
+  file = reinterpret_cast<FileHandle>(opened);
+  return {};
 }
 
-std::optional<uint64_t> open_file_size(FileHandle file) {
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(to_handle(file), &size) || size.QuadPart < 0) return std::nullopt;
-  return static_cast<uint64_t>(size.QuadPart);
+std::error_code open_file_size(FileHandle file, uint64_t& size) {
+  LARGE_INTEGER value{};
+  if (!GetFileSizeEx(to_handle(file), &value)) return last_error_code();
+  if (value.QuadPart < 0) return std::make_error_code(std::errc::value_too_large);
+  size = static_cast<uint64_t>(value.QuadPart);
+  return {};
 }
 
 // One call only: a short read is reported to the caller, never completed by a second read.
-bool read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
+std::error_code read_file(FileHandle file, void* buffer, uint64_t size, uint64_t& done) {
   done = 0;
-  if (size > MAXDWORD) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
+  if (size > MAXDWORD) return std::make_error_code(std::errc::invalid_argument);
   DWORD read = 0;
   BOOL ok = ReadFile(to_handle(file), buffer, static_cast<DWORD>(size), &read, nullptr);
   done = read;
-  return ok != 0;
+  return ok ? std::error_code() : last_error_code();
 }
 
 // CREATE_NEW never replaces anything, and share mode 0 keeps every other opener out until the
 // content is complete and flushed.
-std::optional<FileHandle> create_new_file(const std::u16string& path) {
-  if (injected_fault("create_new_file", path)) return std::nullopt;
+std::error_code create_new_file(const std::u16string& path, FileHandle& file) {
   SystemPath name = system_path(path);
-  if (too_long(name)) return std::nullopt;
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  faults::created(reinterpret_cast<FileHandle>(file), path);
-  return reinterpret_cast<FileHandle>(file);
+  if (injected_fault("create_new_file", path) || too_long(name)) return last_error_code();
+  HANDLE created = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created == INVALID_HANDLE_VALUE) return last_error_code();
+  file = reinterpret_cast<FileHandle>(created);
+  faults::created(file, path);
+  return {};
 }
 
-bool write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
+std::error_code write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (injected_fault("write_file")) return false;
-  if (size > MAXDWORD) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
+  if (injected_fault("write_file")) return last_error_code();
+  if (size > MAXDWORD) return std::make_error_code(std::errc::invalid_argument);
   DWORD written = 0;
   BOOL ok = WriteFile(to_handle(file), data, static_cast<DWORD>(size), &written, nullptr);
   done = written;
   faults::written(file, done);
-  return ok != 0;
+  return ok ? std::error_code() : last_error_code();
 }
 
-bool flush_file(FileHandle file) {
-  if (injected_fault("flush_file")) return false;
-  if (!FlushFileBuffers(to_handle(file))) return false;
+std::error_code flush_file(FileHandle file) {
+  if (injected_fault("flush_file") || !FlushFileBuffers(to_handle(file))) return last_error_code();
   faults::flushed(file);
-  return true;
+  return {};
 }
 
 void close_file(FileHandle file) {
@@ -378,64 +375,61 @@ void close_file(FileHandle file) {
 }
 
 // bFailIfExists TRUE: an existing destination is never overwritten.
-bool copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (injected_fault("copy_file_new", destination)) return false;
+std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination) {
   SystemPath from = system_path(source), to = system_path(destination);
-  if (too_long(from) || too_long(to) || !CopyFileW(from.c_str(), to.c_str(), TRUE)) return false;
+  if (injected_fault("copy_file_new", destination) || too_long(from) || too_long(to) ||
+      !CopyFileW(from.c_str(), to.c_str(), TRUE))
+    return last_error_code();
   faults::rewritten(destination);
-  return true;
+  return {};
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing destination; write-through
 // returns only once the new name is on disk.
-bool move_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (injected_fault("move_file_new", source)) return false;
+std::error_code move_file_new(const std::u16string& source, const std::u16string& destination) {
   SystemPath from = system_path(source), to = system_path(destination);
-  if (too_long(from) || too_long(to) || !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+  if (injected_fault("move_file_new", source) || too_long(from) || too_long(to) ||
+      !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH))
+    return last_error_code();
   faults::moved(source, destination);
-  return true;
+  return {};
 }
 
-std::size_t move_files_new(const std::vector<FileMove>& moves) {
-  std::size_t moved = 0;
-  while (moved < moves.size() && move_file_new(moves[moved].source, moves[moved].destination)) ++moved;
-  return moved;
+std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& moved) {
+  for (moved = 0; moved < moves.size(); ++moved)
+    if (std::error_code error = move_file_new(moves[moved].source, moves[moved].destination)) return error;
+  return {};
 }
 
 // Windows has no call that starts a file's write-back without waiting for it.
 void start_writeback(const std::u16string& /*path*/) {}
 
 // FlushFileBuffers needs a handle with write access.
-bool flush_file_at(const std::u16string& path) {
-  if (injected_fault("flush_file_at", path)) return false;
+std::error_code flush_file_at(const std::u16string& path) {
   SystemPath name = system_path(path);
-  if (too_long(name)) return false;
+  if (injected_fault("flush_file_at", path) || too_long(name)) return last_error_code();
   HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool flushed = FlushFileBuffers(file) != 0;
-  DWORD code = GetLastError();
+  if (file == INVALID_HANDLE_VALUE) return last_error_code();
+  std::error_code error = FlushFileBuffers(file) ? std::error_code() : last_error_code();
   CloseHandle(file);
-  SetLastError(code);
-  if (flushed) faults::flushed(path);
-  return flushed;
+  if (!error) faults::flushed(path);
+  return error;
 }
 
-bool replace_file(const std::u16string& source, const std::u16string& destination) {
-  if (injected_fault("replace_file", source)) return false;
+std::error_code replace_file(const std::u16string& source, const std::u16string& destination) {
   SystemPath from = system_path(source), to = system_path(destination);
-  if (too_long(from) || too_long(to) ||
+  if (injected_fault("replace_file", source) || too_long(from) || too_long(to) ||
       !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return false;
+    return last_error_code();
   faults::moved(source, destination);
-  return true;
+  return {};
 }
 
-bool delete_file(const std::u16string& path) {
-  if (injected_fault("delete_file", path)) return false;
+std::error_code delete_file(const std::u16string& path) {
   SystemPath name = system_path(path);
-  if (too_long(name) || !DeleteFileW(name.c_str())) return false;
+  if (injected_fault("delete_file", path) || too_long(name) || !DeleteFileW(name.c_str())) return last_error_code();
   faults::deleted(path);
-  return true;
+  return {};
 }
 
 // ---- Process and program ----------------------------------------------------------------------
@@ -510,8 +504,8 @@ std::vector<std::u16string> other_process_images() {
 
 // CreateProcessW may write into the command line, so it gets its own terminated copy. The started
 // program inherits no handles and is not waited for: both of its handles are closed at once.
-uint32_t start_process(const std::u16string& application, const std::u16string& command_line,
-                       const std::u16string& current_directory) {
+std::error_code start_process(const std::u16string& application, const std::u16string& command_line,
+                              const std::u16string& current_directory) {
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');
   STARTUPINFOW startup{};
@@ -525,10 +519,10 @@ uint32_t start_process(const std::u16string& application, const std::u16string& 
   if (too_long(program) || too_long(directory) ||
       !CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, nullptr,
                       directory.c_str(), &startup, &started))
-    return last_error();
+    return last_error_code();
   CloseHandle(started.hThread);
   CloseHandle(started.hProcess);
-  return 0;
+  return {};
 }
 
 std::optional<std::u16string> system_error_text(uint32_t code) {

@@ -163,14 +163,14 @@ std::optional<ProfileText> load_profile(const std::u16string& path) {
 // Create-only under the staging name, flushed, then renamed over the file.
 bool save_profile(const std::u16string& path, const ProfileText& profile) {
   const std::u16string staging = path + STAGING_SUFFIX;
-  std::optional<platform::FileHandle> file = platform::create_new_file(staging);
-  if (!file) return false;
+  platform::FileHandle file{};
+  if (platform::create_new_file(staging, file)) return false;
   const std::string bytes = encode_profile(profile);
   uint64_t written = 0;
-  bool ok = platform::write_file(*file, bytes.data(), bytes.size(), written) && written == bytes.size() &&
-            platform::flush_file(*file);
-  platform::close_file(*file);
-  ok = ok && platform::replace_file(staging, path);
+  bool ok = !platform::write_file(file, bytes.data(), bytes.size(), written) && written == bytes.size() &&
+            !platform::flush_file(file);
+  platform::close_file(file);
+  ok = ok && !platform::replace_file(staging, path);
   if (!ok) platform::delete_file(staging);
   return ok;
 }

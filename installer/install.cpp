@@ -126,9 +126,9 @@ void publish_install_state(const std::u16string& game_dir, const std::u16string&
     platform::delete_file(staging);
     throw;
   }
-  if (!platform::move_file_new(staging, state_file)) {
+  if (std::error_code error = platform::move_file_new(staging, state_file)) {
     platform::delete_file(staging);
-    if (path_exists(state_file)) throw PatchError(EXISTING_INSTALL_MESSAGE);
+    if (error == std::errc::file_exists) throw PatchError(EXISTING_INSTALL_MESSAGE);
     throw PatchError("Cannot create new file");
   }
 }
@@ -163,7 +163,7 @@ StagedFile stage_file(const std::u16string& source, const std::u16string& target
   // A package unpacked from a disc or by an archive tool may hold read-only files, and the copy
   // carries the attribute over: an installed file that stayed read-only could not be removed by the
   // uninstall or by a rollback. Like a failed copy, a failure here leaves the staging file to them.
-  if (!platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
+  if (platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
   if (sha256_file_hex(staging) != digest) {
     platform::delete_file(staging);
     throw PatchError("写入后的哈希不符。");
@@ -197,15 +197,15 @@ void copy_files(const std::u16string& game_dir, const std::u16string& package_ro
   for (const StagedFile& file : staged) platform::start_writeback(file.staging);
   for (const StagedFile& file : staged) {
     reported_file = file.reported;
-    if (!platform::flush_file_at(file.staging)) throw PatchError("Incomplete file write");
+    if (platform::flush_file_at(file.staging)) throw PatchError("Incomplete file write");
   }
 
   // 3. Each staging file renamed to its final name, write-through. A crash here leaves some files in
   //    place and the rest under their staging names, all on disk: the uninstall removes both.
   std::vector<platform::FileMove> moves;
   for (const StagedFile& file : staged) moves.push_back({file.staging, file.target});
-  std::size_t moved = platform::move_files_new(moves);
-  if (moved < staged.size()) {
+  std::size_t moved = 0;
+  if (platform::move_files_new(moves, moved)) {
     reported_file = staged[moved].reported;
     platform::delete_file(staged[moved].staging);
     throw PatchError("无法创建补丁文件；目标可能已存在或正被使用。");
@@ -291,7 +291,7 @@ void store_selected_hotkey(const std::u16string& game_dir) {
   flush_profile(hook);
   // That call writes the profile cache out, not the disk's: the install may report success only
   // once the chosen key is there.
-  if (!platform::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
+  if (platform::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
   if (get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
     throw PatchError("所选原文热键写入后核对失败。");
 

@@ -65,8 +65,8 @@ void protection_pass(const std::u16string& game_dir, const InstallState& state, 
 // Only for a file judged removable: a read-only attribute (a package unpacked from a disc, or an
 // install made before the install cleared it) must not keep our own file in place.
 void remove_judged_file(const std::u16string& file, uint32_t attributes, const char* message) {
-  if ((attributes & platform::ATTRIBUTE_READ_ONLY) && !platform::clear_read_only(file)) throw PatchError(message);
-  if (!platform::delete_file(file)) throw PatchError(message);
+  if ((attributes & platform::ATTRIBUTE_READ_ONLY) && platform::clear_read_only(file)) throw PatchError(message);
+  if (platform::delete_file(file)) throw PatchError(message);
 }
 
 // What a leftover staging file holds, from one read of it.
@@ -181,7 +181,7 @@ void remove_emptied_directories(const std::u16string& game_dir, const InstallSta
 void retire_state(const std::u16string& game_dir, const InstallState& state, bool rollback) {
   reported_file = INSTALL_STATE_NAME;
   std::u16string retired = join_path(state.record_dir, rollback ? u"rolled-back-state.tsv" : u"uninstalled-state.tsv");
-  if (!platform::move_file_new(join_path(game_dir, INSTALL_STATE_NAME), retired))
+  if (platform::move_file_new(join_path(game_dir, INSTALL_STATE_NAME), retired))
     throw PatchError("无法保存还原状态。");
 }
 
@@ -210,5 +210,5 @@ void save_user_copy(const std::u16string& file, const std::u16string& record_dir
   // Both paths were walked in this step: the file by its caller, the candidate by its resolution.
   copy_walked_to_new_file(file, candidate);
   // The file itself is deleted next: its copy must be on disk before, or a power cut could take both.
-  if (!platform::flush_file_at(candidate)) throw PatchError("无法创建文件副本。");
+  if (platform::flush_file_at(candidate)) throw PatchError("无法创建文件副本。");
 }

@@ -46,20 +46,20 @@ void remove_stale_staging(const std::u16string& staging) {
 void write_launch_copy_staged(const std::u16string& target, const std::string& bytes) {
   std::u16string staging = target + STAGING_SUFFIX;
   remove_stale_staging(staging);
-  std::optional<platform::FileHandle> file = platform::create_new_file(staging);
-  if (!file) throw PatchError("Cannot create new file");
+  platform::FileHandle file{};
+  if (platform::create_new_file(staging, file)) throw PatchError("Cannot create new file");
   // From here until the rename succeeds, a failure deletes the staging file before it is raised.
   uint64_t written = 0;
-  bool complete = platform::write_file(*file, bytes.data(), bytes.size(), written) && written == bytes.size();
-  bool flushed = complete && platform::flush_file(*file);
-  platform::close_file(*file);
+  bool complete = !platform::write_file(file, bytes.data(), bytes.size(), written) && written == bytes.size();
+  bool flushed = complete && !platform::flush_file(file);
+  platform::close_file(file);
   if (!complete || !flushed) {
     platform::delete_file(staging);
     throw PatchError("Incomplete file write");
   }
   // The rename fails when anything stands at the final name, a folder of that name included:
   // the target cannot be created as a new file.
-  if (!platform::move_file_new(staging, target)) {
+  if (platform::move_file_new(staging, target)) {
     platform::delete_file(staging);
     throw PatchError("Cannot create new file");
   }
@@ -86,9 +86,8 @@ void start_launch_copy(const std::u16string& game_dir) {
   bool runtime_present = present_as_file(join_path(game_dir, utf8_to_wide("_vanro/runtime/winmm.dll")));
   std::u16string application = launch_copy_path(game_dir);
   std::u16string command_line = u"\"" + application + u"\"";
-  uint32_t error = platform::start_process(application, command_line, game_dir);
-  if (error != 0)
-    throw PatchError("Windows 未能创建游戏进程。\n" + wide_to_utf8(windows_error_text(error)));
+  if (std::error_code error = platform::start_process(application, command_line, game_dir))
+    throw PatchError("Windows 未能创建游戏进程。\n" + wide_to_utf8(windows_error_text(static_cast<uint32_t>(error.value()))));
   if (!runtime_present)
     report_message(u"已创建游戏进程并继续尝试启动，但缺少 _vanro\\runtime\\winmm.dll。\n"
                    u"汉化组件未加载，中文正文、原文层和存档适配不可用，可能显示原版日文。\n"

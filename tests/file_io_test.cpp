@@ -65,10 +65,10 @@ TEST(ReadWholeFile, MissingFilesAndDirectoriesCannotBeOpened) {
 
 TEST(ReadWholeFile, AFileBeingWrittenCannotBeOpened) {
   TempDir dir;
-  std::optional<platform::FileHandle> writer = platform::create_new_file(dir.file(u"busy"));
-  ASSERT_TRUE(writer);
+  platform::FileHandle writer{};
+  ASSERT_FALSE(platform::create_new_file(dir.file(u"busy"), writer));
   EXPECT_EQ(message_of([&] { read_whole_file(dir.file(u"busy"), 10); }), "Cannot open input file");
-  platform::close_file(*writer);
+  platform::close_file(writer);
   EXPECT_EQ(read_whole_file(dir.file(u"busy"), 10), "");
 }
 

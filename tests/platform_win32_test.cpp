@@ -107,40 +107,38 @@ TEST(PlatformWin32Files, ReadersShutOutWritersAndWritersShutOutReaders) {
 
   HANDLE writer = open_other(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(platform::open_for_read(path).has_value());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  platform::FileHandle reader{}, second_reader{};
+  EXPECT_EQ(platform::open_for_read(path, reader).value(), ERROR_SHARING_VIOLATION);
   CloseHandle(writer);
 
-  auto reader = platform::open_for_read(path);
-  ASSERT_TRUE(reader.has_value());
-  auto second_reader = platform::open_for_read(path);
-  EXPECT_TRUE(second_reader.has_value()) << "others may read while we read";
+  ASSERT_FALSE(platform::open_for_read(path, reader));
+  const bool second = !platform::open_for_read(path, second_reader);
+  EXPECT_TRUE(second) << "others may read while we read";
   HANDLE late_writer = open_other(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   EXPECT_EQ(late_writer, INVALID_HANDLE_VALUE) << "nobody may write while we read";
-  EXPECT_FALSE(platform::delete_file(path)) << "nobody may delete while we read";
+  EXPECT_TRUE(platform::delete_file(path)) << "nobody may delete while we read";
   if (late_writer != INVALID_HANDLE_VALUE) CloseHandle(late_writer);
-  if (second_reader) platform::close_file(*second_reader);
-  platform::close_file(*reader);
+  if (second) platform::close_file(second_reader);
+  platform::close_file(reader);
 }
 
 TEST(PlatformWin32Files, NothingElseOpensAFileWhileItIsCreated) {
   TempDir dir;
   const std::u16string path = dir.file(u"\u5B89\u88C5\u8BB0\u5F55.txt");
-  auto created = platform::create_new_file(path);
-  ASSERT_TRUE(created.has_value());
+  platform::FileHandle created{}, reader{};
+  ASSERT_FALSE(platform::create_new_file(path, created));
 
-  EXPECT_FALSE(platform::open_for_read(path).has_value());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(platform::open_for_read(path, reader).value(), ERROR_SHARING_VIOLATION);
   HANDLE other = open_other(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   EXPECT_EQ(other, INVALID_HANDLE_VALUE);
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
-  EXPECT_FALSE(platform::delete_file(path));
+  EXPECT_TRUE(platform::delete_file(path));
 
   uint64_t written = 0;
-  EXPECT_TRUE(platform::write_file(*created, "abc", 3, written));
+  EXPECT_FALSE(platform::write_file(created, "abc", 3, written));
   EXPECT_EQ(written, 3u);
-  EXPECT_TRUE(platform::flush_file(*created));
-  platform::close_file(*created);
+  EXPECT_FALSE(platform::flush_file(created));
+  platform::close_file(created);
   EXPECT_EQ(read_bytes(path), "abc");
 }
 
@@ -148,13 +146,13 @@ TEST(PlatformWin32Files, CreateNewRefusesAnExistingFileAndLeavesItUntouched) {
   TempDir dir;
   const std::u16string path = dir.file(u"existing.tsv");
   write_test_file(path, "keep me");
-  EXPECT_FALSE(platform::create_new_file(path).has_value());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  platform::FileHandle file{};
+  EXPECT_EQ(platform::create_new_file(path, file).value(), ERROR_FILE_EXISTS);
   EXPECT_EQ(read_bytes(path), "keep me");
 
   make_test_dir(dir.file(u"folder"));
-  EXPECT_FALSE(platform::create_new_file(dir.file(u"folder")).has_value());
-  EXPECT_FALSE(platform::create_new_file(dir.file(u"missing\\x.bin")).has_value());
+  EXPECT_TRUE(platform::create_new_file(dir.file(u"folder"), file));
+  EXPECT_TRUE(platform::create_new_file(dir.file(u"missing\\x.bin"), file));
   EXPECT_FALSE(exists(dir.file(u"missing"))) << "no folder is made on the way";
 }
 
@@ -165,21 +163,20 @@ TEST(PlatformWin32Files, CopyAndMoveNeverReplaceTheDestination) {
   write_test_file(source, "new content");
   write_test_file(taken, "old content");
 
-  EXPECT_FALSE(platform::copy_file_new(source, taken));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(platform::copy_file_new(source, taken).value(), ERROR_FILE_EXISTS);
   EXPECT_EQ(read_bytes(taken), "old content");
 
-  EXPECT_FALSE(platform::move_file_new(source, taken));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(platform::move_file_new(source, taken).value(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(platform::move_file_new(source, taken), std::errc::file_exists);
   EXPECT_EQ(read_bytes(taken), "old content");
   EXPECT_EQ(read_bytes(source), "new content");
 
-  EXPECT_TRUE(platform::copy_file_new(source, dir.file(u"copy.bin")));
+  EXPECT_FALSE(platform::copy_file_new(source, dir.file(u"copy.bin")));
   EXPECT_EQ(read_bytes(dir.file(u"copy.bin")), "new content");
-  EXPECT_TRUE(platform::move_file_new(dir.file(u"copy.bin"), dir.file(u"moved.bin")));
+  EXPECT_FALSE(platform::move_file_new(dir.file(u"copy.bin"), dir.file(u"moved.bin")));
   EXPECT_FALSE(exists(dir.file(u"copy.bin")));
   EXPECT_EQ(read_bytes(dir.file(u"moved.bin")), "new content");
-  EXPECT_TRUE(platform::delete_file(dir.file(u"moved.bin")));
+  EXPECT_FALSE(platform::delete_file(dir.file(u"moved.bin")));
   EXPECT_FALSE(exists(dir.file(u"moved.bin")));
 }
 
@@ -188,17 +185,19 @@ TEST(PlatformWin32Files, OneReadReturnsTheWholeFile) {
   const std::u16string path = dir.file(u"data.bin");
   const std::string content(100000, 'z');
   write_test_file(path, content);
-  auto file = platform::open_for_read(path);
-  ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(platform::open_file_size(*file), content.size());
+  platform::FileHandle file{};
+  ASSERT_FALSE(platform::open_for_read(path, file));
+  uint64_t size = 0;
+  EXPECT_FALSE(platform::open_file_size(file, size));
+  EXPECT_EQ(size, content.size());
   std::string buffer(content.size(), '\0');
   uint64_t done = 0;
-  EXPECT_TRUE(platform::read_file(*file, buffer.data(), buffer.size(), done));
+  EXPECT_FALSE(platform::read_file(file, buffer.data(), buffer.size(), done));
   EXPECT_EQ(done, content.size());
   EXPECT_EQ(buffer, content);
-  platform::close_file(*file);
+  platform::close_file(file);
 
-  EXPECT_FALSE(platform::open_for_read(dir.path).has_value()) << "a directory is not opened as a file";
+  EXPECT_TRUE(platform::open_for_read(dir.path, file)) << "a directory is not opened as a file";
 }
 
 // ---- Attributes and directories ---------------------------------------------------------------
@@ -236,7 +235,7 @@ TEST(PlatformWin32Directories, StatusSizeCreationAndRemoval) {
 
   write_test_file(dir.file(u"new\\user-file.txt"), "mine");
   EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::errc::directory_not_empty) << "a folder that holds anything stays";
-  EXPECT_TRUE(platform::delete_file(dir.file(u"new\\user-file.txt")));
+  EXPECT_FALSE(platform::delete_file(dir.file(u"new\\user-file.txt")));
   EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::error_code());
   EXPECT_FALSE(exists(dir.file(u"new")));
   EXPECT_EQ(platform::remove_directory(dir.file(u"new")), std::errc::no_such_file_or_directory);
@@ -313,11 +312,10 @@ TEST(PlatformWin32Process, StartProcessReturnsTheErrorCode) {
   TempDir dir;
   const std::u16string not_a_program = dir.file(u"VANROGame.exe");
   write_test_file(not_a_program, "this is text, not a program");
-  EXPECT_EQ(platform::start_process(not_a_program, u"\"" + not_a_program + u"\"", dir.path),
-            static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT));
+  EXPECT_EQ(platform::start_process(not_a_program, u"\"" + not_a_program + u"\"", dir.path).value(),
+            ERROR_BAD_EXE_FORMAT);
   const std::u16string missing = dir.file(u"missing.exe");
-  EXPECT_EQ(platform::start_process(missing, u"\"" + missing + u"\"", dir.path),
-            static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(platform::start_process(missing, u"\"" + missing + u"\"", dir.path).value(), ERROR_FILE_NOT_FOUND);
 }
 
 // The child gets the quoted command line and the given current directory: cmd writes the latter.
@@ -327,7 +325,7 @@ TEST(PlatformWin32Process, StartProcessPassesCommandLineAndDirectory) {
   ASSERT_NE(GetSystemDirectoryW(system.data(), MAX_PATH), 0u);
   const std::u16string cmd = std::u16string(reinterpret_cast<const char16_t*>(system.data())) + u"\\cmd.exe";
   const std::u16string output = dir.file(u"cwd.txt");
-  ASSERT_EQ(platform::start_process(cmd, u"\"" + cmd + u"\" /c cd > cwd.txt", dir.path), 0u);
+  ASSERT_FALSE(platform::start_process(cmd, u"\"" + cmd + u"\" /c cd > cwd.txt", dir.path));
 
   std::string written;
   for (int i = 0; i < 200 && written.find('\n') == std::string::npos; ++i) {
@@ -347,7 +345,7 @@ TEST(PlatformWin32Process, OtherProcessImagesListsARunningChild) {
   ASSERT_TRUE(self.has_value());
   const std::u16string child = dir.file(u"walk-child.exe");
   const std::u16string hold = dir.file(u"hold");
-  ASSERT_TRUE(platform::copy_file_new(*self, child));
+  ASSERT_FALSE(platform::copy_file_new(*self, child));
   write_test_file(hold, "");
   const std::u16string wanted = platform::lower_case(child);
   auto listed = [&] {
@@ -358,17 +356,17 @@ TEST(PlatformWin32Process, OtherProcessImagesListsARunningChild) {
   EXPECT_FALSE(listed());
 
   SetEnvironmentVariableW(L"VANRO_HOLD_FILE", wide(hold));
-  const uint32_t started =
+  const std::error_code started =
       platform::start_process(child, u"\"" + child + u"\" --gtest_filter=PlatformWin32Child.HoldsWhileAsked", dir.path);
   SetEnvironmentVariableW(L"VANRO_HOLD_FILE", nullptr);
-  ASSERT_EQ(started, 0u);
+  ASSERT_FALSE(started);
   bool seen = false;
   for (int i = 0; i < 200 && !seen; ++i) {
     seen = listed();
     if (!seen) Sleep(50);
   }
   EXPECT_TRUE(seen);
-  EXPECT_TRUE(platform::delete_file(hold));
+  EXPECT_FALSE(platform::delete_file(hold));
   for (int i = 0; i < 200 && listed(); ++i) Sleep(50);
   EXPECT_FALSE(listed()) << "the child ends once its hold file is gone";
 }
@@ -436,14 +434,13 @@ class PlatformWin32Faults : public testing::Test {
 TEST_F(PlatformWin32Faults, TheSecondMutatingCallFails) {
   const std::u16string path = dir.file(u"partial.bin");
   platform::testing::set_fault(platform::testing::FaultMode::fail, 2);
-  auto file = platform::create_new_file(path);
-  ASSERT_TRUE(file.has_value());
+  platform::FileHandle file{};
+  ASSERT_FALSE(platform::create_new_file(path, file));
   uint64_t done = 99;
-  EXPECT_FALSE(platform::write_file(*file, "abc", 3, done));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_EQ(platform::write_file(file, "abc", 3, done).value(), ERROR_WRITE_FAULT);
   EXPECT_EQ(done, 0u);
-  EXPECT_TRUE(platform::flush_file(*file));
-  platform::close_file(*file);
+  EXPECT_FALSE(platform::flush_file(file));
+  platform::close_file(file);
   EXPECT_EQ(platform::testing::mutating_calls(), 3u);
   EXPECT_EQ(read_bytes(path), "") << "the failed write wrote nothing";
 }
@@ -455,8 +452,8 @@ TEST_F(PlatformWin32Faults, EveryMutatingCallCanBeMadeToFail) {
   const std::u16string ini = dir.file(u"hook.ini");
   write_test_file(existing, "a");
   make_test_dir(empty_dir);
-  auto open = platform::create_new_file(dir.file(u"open.bin"));
-  ASSERT_TRUE(open.has_value());
+  platform::FileHandle open{}, created{};
+  ASSERT_FALSE(platform::create_new_file(dir.file(u"open.bin"), open));
   uint64_t done = 0;
 
   struct Case {
@@ -465,20 +462,20 @@ TEST_F(PlatformWin32Faults, EveryMutatingCallCanBeMadeToFail) {
     std::function<bool()> untouched;
   };
   const std::vector<Case> cases = {
-      {"create_new_file", [&] { return platform::create_new_file(dir.file(u"b.txt")).has_value(); },
+      {"create_new_file", [&] { return !platform::create_new_file(dir.file(u"b.txt"), created); },
        [&] { return !exists(dir.file(u"b.txt")); }},
-      {"write_file", [&] { return platform::write_file(*open, "x", 1, done); },
+      {"write_file", [&] { return !platform::write_file(open, "x", 1, done); },
        [&] { return read_bytes(dir.file(u"open.bin")).empty(); }},
-      {"flush_file", [&] { return platform::flush_file(*open); }, [] { return true; }},
-      {"copy_file_new", [&] { return platform::copy_file_new(existing, dir.file(u"c.txt")); },
+      {"flush_file", [&] { return !platform::flush_file(open); }, [] { return true; }},
+      {"copy_file_new", [&] { return !platform::copy_file_new(existing, dir.file(u"c.txt")); },
        [&] { return !exists(dir.file(u"c.txt")); }},
-      {"move_file_new", [&] { return platform::move_file_new(existing, dir.file(u"d.txt")); },
+      {"move_file_new", [&] { return !platform::move_file_new(existing, dir.file(u"d.txt")); },
        [&] { return exists(existing) && !exists(dir.file(u"d.txt")); }},
-      {"delete_file", [&] { return platform::delete_file(existing); }, [&] { return exists(existing); }},
+      {"delete_file", [&] { return !platform::delete_file(existing); }, [&] { return exists(existing); }},
       {"create_directory", [&] { return !platform::create_directory(dir.file(u"e")); },
        [&] { return !exists(dir.file(u"e")); }},
       {"remove_directory", [&] { return !platform::remove_directory(empty_dir); }, [&] { return exists(empty_dir); }},
-      {"replace_file", [&] { return platform::replace_file(existing, dir.file(u"f.txt")); },
+      {"replace_file", [&] { return !platform::replace_file(existing, dir.file(u"f.txt")); },
        [&] { return exists(existing) && !exists(dir.file(u"f.txt")); }},
       {"write_profile_string",
        [&] { return platform::write_system_profile_string(u"hud", u"toggle_key", u"Q", ini).value_or(true); },
@@ -494,7 +491,7 @@ TEST_F(PlatformWin32Faults, EveryMutatingCallCanBeMadeToFail) {
     EXPECT_TRUE(c.untouched()) << c.name;
   }
   platform::testing::set_fault(platform::testing::FaultMode::none, 0);
-  platform::close_file(*open);
+  platform::close_file(open);
 }
 
 }  // namespace
