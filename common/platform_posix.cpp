@@ -1,4 +1,4 @@
-// The Linux stand-in for the Win32 calls of platform.h, so that every Part's logic runs under the
+// The Linux stand-in for the Win32 calls of platform.h, so that the programs' logic runs under the
 // native tests, sanitizers and fuzzers. Only POSIX, Linux and OpenSSL calls live here.
 //
 // Where POSIX cannot give what Windows gives, this file comes as close as it can and says so:

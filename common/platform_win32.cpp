@@ -4,15 +4,14 @@
 // and the small conversions between the interface's types and Win32's (UTF-16 strings to wchar_t
 // pointers, handles to FileHandle). Nothing here decides policy, knows a message text or throws:
 // every failure is handed back as the call reported it, and the callers say what it means.
-// This is the only file of the programs' logic that includes <windows.h>; the window code keeps
-// its own calls in installer/window/.
+// Besides the window (installer/window/*_win32.cpp), which makes its own user-interface calls, and
+// the programs' entry (platform_main.h), this is the only file that includes <windows.h>.
 //
 // Every path reaches Windows through system_path(): a default Windows takes a path of MAX_PATH
 // characters or more only in its verbatim form, however long-path aware the program says it is.
 //
 // Every call that changes the file system first asks the test hook (platform_faults.h) whether to
-// fail. An injected failure looks to the caller exactly like the real one: the same return value
-// and a last-error code of ERROR_WRITE_FAULT.
+// fail. An injected failure looks to the caller exactly like a real one: the error ERROR_WRITE_FAULT.
 #include "common/platform.h"
 
 #include <windows.h>
