@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -218,6 +219,9 @@ void set_fault(FaultMode mode, uint64_t nth);
 uint64_t mutating_calls();
 void set_free_space(std::optional<uint64_t> bytes);
 void set_windows_path_limits(bool on);
+// Runs `action` at the Nth mutating call, just before the call itself: to change a file at an exact
+// step of an operation (the call counter starts again as with set_fault).
+void run_at(uint64_t nth, std::function<void()> action);
 // Between the two calls, every mutating call is also written down in order: its name (the platform
 // function's) and the path it changes (a copy's destination, a move's source; none for a handle).
 struct MutatingCall {

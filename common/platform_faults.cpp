@@ -31,6 +31,8 @@ struct FaultState {
   std::map<std::u16string, DirtyFile> dirty;             // by path
   std::map<FileHandle, std::u16string> handles;          // open for writing
   std::map<FileHandle, uint64_t> positions;
+  uint64_t action_at = 0;
+  std::function<void()> action;
 };
 
 FaultState& state() {
@@ -108,6 +110,7 @@ bool fail_here([[maybe_unused]] const char* call, [[maybe_unused]] const std::u1
   load_environment(s);
   ++s.calls;
   if (s.recording) s.recorded.push_back({call, path});
+  if (s.action && s.calls == s.action_at) std::exchange(s.action, nullptr)();
   if (s.mode == testing::FaultMode::none || s.calls != s.nth) return false;
   if (s.mode == testing::FaultMode::fail) return true;
   if (s.mode != testing::FaultMode::crash) lose_unflushed_data(s);
@@ -241,6 +244,16 @@ void set_free_space([[maybe_unused]] std::optional<uint64_t> bytes) {
 #ifdef VANRO_TEST_BUILD
   state().loaded = true;
   state().free_space = bytes;
+#endif
+}
+
+void run_at([[maybe_unused]] uint64_t nth, [[maybe_unused]] std::function<void()> action) {
+#ifdef VANRO_TEST_BUILD
+  FaultState& s = state();
+  s.loaded = true;
+  s.calls = 0;
+  s.action_at = nth;
+  s.action = std::move(action);
 #endif
 }
 

@@ -1,15 +1,15 @@
 #include "common/launch_copy.h"
-#include "common/path_safety.h"
 #include "common/patch_error.h"
+#include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/text.h"
+#include "installer/file_digest.h"
 #include "installer/game_dir.h"
 #include "installer/install_state.h"
 #include "installer/operations.h"
 #include "integrity/core_list.h"
-#include "package/component_signature.h"
-#include "installer/file_digest.h"
 #include "integrity/sha256.h"
+#include "package/component_signature.h"
 #include "package/save_compat.h"
 
 // Reads only: it runs while the game runs, and changes no file, state or record.

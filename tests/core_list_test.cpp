@@ -14,10 +14,10 @@
 
 #include "common/patch_error.h"
 #include "integrity/core_list.h"
-#include "package/component_signature.h"
 #include "integrity/sha256.h"
-#include "tests/support/temp_dir.h"
+#include "package/component_signature.h"
 #include "tests/support/message.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

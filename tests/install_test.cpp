@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <stdexcept>
-#include <thread>
 
 #include "common/launch_copy.h"
 #include "common/platform.h"
@@ -299,48 +296,21 @@ TEST(Install, SecondInstallIsRefused) {
   EXPECT_EQ(differences(installed, snapshot(scene.game)), "");
 }
 
-// The package is damaged after the install checked it: a watcher waits for the state file, which
-// the install writes after its last check and before its first copy, and then changes the packaged
-// file that is copied last (the manifest is sorted, save-offsets.bin is its last record). The copy
-// of that one file then no longer has its recorded digest, and the rollback removes every file
-// copied before it.
-// A failure inside the damage is kept for the test to report: thrown from the watcher's thread it
-// would end the whole test program without saying which step failed. On a loaded machine the
-// watcher may wake only after the install has copied the file it damages; it then damages nothing
-// and says so (`late`), and the test skips, since it could not stage what it tests.
-struct LateDamage {
-  std::atomic<bool> stop{false}, done{false}, late{false};
-  std::string error;  // read after the join only
-  std::thread watcher;
-  LateDamage(const Scene& scene, std::function<void()> damage)
-      : watcher([this, &scene, damage] {
-          const fs::path state(scene.in_game(INSTALL_STATE_NAME)), copied(scene.in_game(u"_vanro/save-offsets.bin"));
-          while (!stop && !fs::exists(state)) std::this_thread::sleep_for(std::chrono::microseconds(100));
-          if (stop) return;
-          fs::path staging = copied;
-          staging += ".vanro-new";
-          late = fs::exists(copied) || fs::exists(staging);
-          if (!late) error = message_of(damage);
-          done = true;
-        }) {}
-  ~LateDamage() { finish(); }
-  void finish() {
-    stop = true;
-    if (watcher.joinable()) watcher.join();
-  }
-};
+// The package is damaged after the install checked it and before its first copy: at its first
+// change, the creation of its record directory. The packaged file copied last then no longer has
+// its recorded digest (the manifest is sorted, save-offsets.bin is its last record), and the
+// rollback removes every file copied before it.
+std::string install_damaged_at(const Scene& scene, uint64_t nth, const std::function<void()>& damage) {
+  platform::testing::run_at(nth, damage);
+  std::string error = message_of([&] { install_patch(scene.game); });
+  platform::testing::run_at(0, nullptr);
+  return error;
+}
 
 TEST(Install, PackageDamagedBetweenTheChecksAndTheCopyRollsBack) {
   Scene scene;
-  std::string error;
-  {
-    LateDamage late(scene, [&] { flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin")); });
-    error = message_of([&] { install_patch(scene.game); });
-    late.finish();
-    ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
-    if (late.late) GTEST_SKIP() << "the watcher woke after the install had copied the file to damage";
-    ASSERT_EQ(late.error, "") << "the install said: " << error;
-  }
+  std::string error =
+      install_damaged_at(scene, 1, [&] { flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin")); });
   EXPECT_EQ(error, rolled_back("写入后的哈希不符。"));
 
   // Not installed: the record directory holds its text and the retired state, nothing else is left.
@@ -362,20 +332,12 @@ TEST(Install, PackageDamagedBetweenTheChecksAndTheCopyRollsBack) {
 
 TEST(Install, RollbackThatCannotFinishSaysSo) {
   Scene scene;
-  std::string error;
-  {
-    // Besides the damage, the retired state's name is taken in the record directory, so the
-    // rollback removes every file and then cannot move the state file away.
-    LateDamage late(scene, [&] {
-      write_test_file(record_dir_of(scene) + u"/rolled-back-state.tsv", "taken");
-      flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin"));
-    });
-    error = message_of([&] { install_patch(scene.game); });
-    late.finish();
-    ASSERT_TRUE(late.done) << "the install ended before the watcher saw its state file: " << error;
-    if (late.late) GTEST_SKIP() << "the watcher woke after the install had copied the file to damage";
-    ASSERT_EQ(late.error, "") << "the install said: " << error;
-  }
+  // Besides the damage, the retired state's name is taken in the record directory (made by the
+  // first change), so the rollback removes every file and then cannot move the state file away.
+  std::string error = install_damaged_at(scene, 2, [&] {
+    write_test_file(record_dir_of(scene) + u"/rolled-back-state.tsv", "taken");
+    flip_last_byte(scene.in_patch(u"_vanro/save-offsets.bin"));
+  });
   EXPECT_EQ(error, "写入后的哈希不符。\n自动还原未完成：无法保存还原状态。\n请保留游戏目录中的安装状态文件和安装记录。");
   EXPECT_TRUE(fs::exists(fs::path(scene.in_game(INSTALL_STATE_NAME))));
   EXPECT_FALSE(fs::exists(fs::path(scene.in_game(u"_vanro"))));

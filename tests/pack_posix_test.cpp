@@ -1,13 +1,10 @@
 // vanro-pack and vanro-demo, run as the real programs: the package they make passes the installer's
 // own checks, every input that the installer would refuse is refused before anything is written,
 // and the demo is the same bytes for the same seed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,25 +19,19 @@
 #include "common/platform.h"
 #include "common/text.h"
 #include "integrity/core_list.h"
-#include "package/component_signature.h"
 #include "integrity/sha256.h"
+#include "package/component_signature.h"
 #include "package/manifest.h"
 #include "tests/support/demo.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/pack/pack.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string TEST_KEY = VANRO_SOURCE_DIR "/tools/keys/test-private-key.pem";
-
-struct ProgramRun {
-  int exit_code = -1;
-  std::string out, err;
-};
 
 std::string read_bytes(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -52,29 +43,12 @@ void write_bytes(const fs::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-ProgramRun run_program(const TempDir& scratch, std::vector<std::string> arguments) {
-  std::string out_path = fs::path(scratch.path).string() + "/run.out";
-  std::string err_path = fs::path(scratch.path).string() + "/run.err";
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t child = 0;
-  ProgramRun run;
-  int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return run;
-  int status = 0;
-  waitpid(child, &status, 0);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = read_bytes(out_path);
-  run.err = read_bytes(err_path);
-  fs::remove(out_path);
-  fs::remove(err_path);
-  return run;
+// A tool run with the program first among its UTF-8 arguments.
+using ProgramRun = RunResult;
+ProgramRun run_program(const TempDir&, const std::vector<std::string>& arguments) {
+  std::vector<std::u16string> rest;
+  for (std::size_t i = 1; i < arguments.size(); ++i) rest.push_back(utf8_to_wide(arguments[i]));
+  return ::run_program(utf8_to_wide(arguments[0]), rest);
 }
 
 ProgramRun pack(const TempDir& scratch, const fs::path& input, const fs::path& out, const std::string& key = TEST_KEY) {
