@@ -50,6 +50,8 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
 void protection_pass(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
   reported_file = INSTALL_STATE_NAME;
   check_not_disguised_link(join_path(game_dir, INSTALL_STATE_NAME), &folders);
+  // The kept copies go below the record directory, which its resolution has walked already.
+  check_no_reparse_points(join_path(state.record_dir, u"user-edits"));
   for (const ManifestRecord& record : state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
