@@ -7,7 +7,9 @@
 # it. Nothing is installed into the host: no dpkg architecture is added, the host's dpkg state and
 # its wine64 stay as they are. The packages come from the host's Debian mirror through a private apt
 # configuration (its own sources, lists, cache and an empty dpkg status), and are unpacked with
-# dpkg-deb -x; then this script does what their maintainer scripts would have done. Last, the kernel
+# dpkg-deb -x; then this script does what their maintainer scripts would have done, narrows the
+# preloader's address range for qemu and points the i386 fontconfig at the host's fonts (both say
+# why below), so that the 32-bit Wine draws Chinese as the 64-bit one does. Last, the kernel
 # is told to hand every i386 ELF to qemu-i386 (binfmt_misc), because Wine execs its loader, its
 # preloader and every new Windows process; that step alone needs root.
 #
