@@ -12,8 +12,10 @@
 #     is the commit's, so one certificate signs one build to the same bytes. No time-stamp server is
 #     asked unless --sign-timestamp names one;
 #  3. packs a copy of PATCH_TREE, with the VANROLauncher.exe just built in place of any it holds,
-#     with vanro-pack, and puts VANROInstaller.exe beside patch-manifest.tsv. A refusal of vanro-pack
-#     stops the release; its lines name each file;
+#     with vanro-pack, and puts VANROInstaller.exe beside patch-manifest.tsv, and beside it the
+#     players' read-me 使用说明.txt (docs/, written with a byte order mark and CR LF line ends, so
+#     that Notepad on any Windows shows it; the installer reads only patch-manifest.tsv and patch/).
+#     A refusal of vanro-pack stops the release; its lines name each file;
 #  4. zips the package as Lirra-patch-VERSION/ (the version of project() in CMakeLists.txt): names in
 #     byte order, no extra fields, the commit's time on every file, so the same commit, tree and keys
 #     give the same archive;
@@ -40,6 +42,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 started=$SECONDS
 jobs=${JOBS:-$(nproc)}
 WINE64=/usr/lib/wine/wine64
+readme=使用说明.txt
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 export WINEDEBUG=-all
 
@@ -222,20 +225,44 @@ pack_tree() {
     fail "vanro-pack refused the patch tree $input (the lines above name each file)"
   fi
   cp "$work/programs/VANROInstaller.exe" "$work/$top/VANROInstaller.exe"
+  { printf '\357\273\277' && sed 's/$/\r/' "$root/docs/$readme"; } >"$work/$top/$readme" ||
+    fail "cannot write $readme from docs/$readme"
+}
+
+# Zip 3.0 stores names as bytes and does not say which encoding they are in, so Windows would read
+# the read-me's Chinese name in its own code page. Bit 11 of an entry's flags says UTF-8; it is set
+# in the entry's local header and in its central one, after checking each one's signature and name
+# length.
+mark_utf8_name() {
+  local archive=$1 name=$2 found at header flags
+  while IFS=: read -r found _; do
+    for header in "30 504b0304 26 6" "46 504b0102 28 8"; do
+      set -- $header
+      at=$((found - $1))
+      ((at >= 0)) || continue
+      [[ $(od -An -tx1 -j "$at" -N 4 "$archive" | tr -d ' ') == "$2" ]] || continue
+      (($(od -An -tu2 -j $((at + $3)) -N 2 "$archive") == $(printf %s "$name" | wc -c))) || continue
+      flags=$(($(od -An -tu2 -j $((at + $4)) -N 2 "$archive") | 0x800))
+      printf "\\$(printf %03o $((flags & 255)))\\$(printf %03o $((flags >> 8)))" |
+        dd of="$archive" bs=1 seek=$((at + $4)) conv=notrunc status=none
+    done
+  done < <(LC_ALL=C grep -obaF -- "$name" "$archive")
 }
 
 # Info-ZIP's zip with a sorted name list: -X leaves out the extra fields (owner ids and Unix times),
 # -D the folder entries, TZ=UTC makes the stored DOS times the commit's. Zip 3.0 does not set the
-# UTF-8 flag, so the archive holds ASCII names only; the pack tool allows no other names anyway.
+# UTF-8 flag, so the archive holds ASCII names only (the pack tool allows no other names anyway),
+# but for the read-me, whose entries get the flag afterwards.
 write_archive() {
   step "writing $zip_name"
   (cd "$work" && find "$top" -type f | LC_ALL=C sort) >"$work/names"
   local name
-  name=$(LC_ALL=C grep -m 1 '[^ -~]' "$work/names") &&
+  name=$(LC_ALL=C grep -v -x -F "$top/$readme" "$work/names" | LC_ALL=C grep -m 1 '[^ -~]') &&
     fail "$name: not an ASCII name; zip stores no UTF-8 flag, so Windows would unpack it under another name"
   (cd "$work" && xargs -d '\n' chmod 0644 <names && xargs -d '\n' touch -d "@$epoch" <names)
   (cd "$work" && env -u ZIPOPT -u ZIP TZ=UTC zip -X -D -9 -q -@ "$stage/$zip_name" <names) ||
     fail "zip could not write $zip_name"
+  mark_utf8_name "$stage/$zip_name" "$top/$readme"
 }
 
 unpack_archive() {

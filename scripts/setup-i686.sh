@@ -7,7 +7,9 @@
 # it. Nothing is installed into the host: no dpkg architecture is added, the host's dpkg state and
 # its wine64 stay as they are. The packages come from the host's Debian mirror through a private apt
 # configuration (its own sources, lists, cache and an empty dpkg status), and are unpacked with
-# dpkg-deb -x; then this script does what their maintainer scripts would have done. Last, the kernel
+# dpkg-deb -x; then this script does what their maintainer scripts would have done, narrows the
+# preloader's address range for qemu and points the i386 fontconfig at the host's fonts (both say
+# why below), so that the 32-bit Wine draws Chinese as the 64-bit one does. Last, the kernel
 # is told to hand every i386 ELF to qemu-i386 (binfmt_misc), because Wine execs its loader, its
 # preloader and every new Windows process; that step alone needs root.
 #
@@ -110,6 +112,50 @@ mark_builtin_dlls() {
   done
 }
 
+# qemu's loader reserves the whole address range that an executable's loadable segments span, where
+# Linux maps each segment alone. Wine's preloader keeps its build-id note at 0x08048000 and its code
+# at 0x7d400000, so under qemu all between stays reserved, 0x68000000-0x7d000000 included: the range
+# where a 32-bit Wine process maps its Linux libraries and their files (the rest of the low 2 GiB is
+# kept for Windows). What is left there is too small for the dialog's 5 MB Chinese font once the
+# libraries are loaded, and every Chinese character became a box. Nothing reads the note at run
+# time; its segment and its note header are made empty, so that the preloader spans its code alone.
+compact_preloader() {
+  local file entry phoff size count i at type vaddr
+  file=$(readlink -f "$1")
+  u32() { od -An -t u4 -j "$1" -N 4 "$file" | tr -d ' '; }
+  u16() { od -An -t u2 -j "$1" -N 2 "$file" | tr -d ' '; }
+  entry=$(u32 24)
+  phoff=$(u32 28)
+  size=$(u16 42)
+  count=$(u16 44)
+  for ((i = 0; i < count; i++)); do
+    at=$((phoff + i * size))
+    type=$(u32 "$at")
+    vaddr=$(u32 $((at + 8)))
+    if ((type == 1 || type == 4)) && ((vaddr < entry)); then
+      printf '\0\0\0\0' | dd of="$file" bs=1 seek="$at" conv=notrunc status=none
+    fi
+  done
+}
+
+# ---- fonts ---------------------------------------------------------------------------------------
+
+# The i386 fontconfig reads the host's configuration, font folders and fonts, so that both Wines draw
+# with the same fonts (the dialog's Chinese texts need WenQuanYi, which the host has). qemu maps a path
+# into the root only when the root holds it, and only when a file is opened, not when it is asked
+# about (stat, access): with font folders of its own, the root's folders would be listed from the
+# root but dated from the host, and fontconfig's cache would then keep the wrong list for good (only
+# DejaVu, every Chinese character a box). So the root keeps no font folders and no configuration.
+# The cache is one of the i386 Wine's own (scripts/wine32 names this configuration): a 32-bit cache
+# in the host's cache folder may have been written by such a mixed root, and looks valid there.
+use_host_fonts() {
+  rm -rf "$sysroot/etc/fonts" "$sysroot/usr/share/fonts" "$sysroot/usr/share/fontconfig"
+  mkdir -p "$dest/fontconfig-cache"
+  sed -e '/<cachedir/d' -e "s|^</fontconfig>|\t<cachedir>$dest/fontconfig-cache</cachedir>\n</fontconfig>|" \
+    /etc/fonts/fonts.conf >"$dest/fonts.conf.partial"
+  mv "$dest/fonts.conf.partial" "$dest/fonts.conf"
+}
+
 # ---- qemu-i386 -----------------------------------------------------------------------------------
 
 unpack_qemu() {
@@ -160,4 +206,6 @@ if [[ ! -x $sysroot/usr/lib/wine/wine || ! -f $sysroot/wine32-version ]] || [[ !
   [[ -x $sysroot/usr/lib/wine/wine && -f $sysroot/wine32-version ]] || unpack_wine "$mirror"
   [[ -x $dest/qemu-i386 ]] || unpack_qemu "$mirror"
 fi
+compact_preloader "$sysroot/usr/lib/wine/wine-preloader"
+use_host_fonts
 register_i386_handler

@@ -6,7 +6,9 @@
 #   scripts/setup.sh GROUP...        some of the groups:
 #     native     the Linux build, its tests and the benchmarks
 #     fuzz       clang and its sanitizer and fuzzer runtimes
-#     windows    the Windows cross compilers, Wine, the virtual display and fonts
+#     windows    the Windows cross compilers, Wine with its own fonts (a recommended package, which
+#                --no-install-recommends leaves out: window captions need its Marlett and Tahoma),
+#                the virtual display, ImageMagick and a Chinese font
 #     release    what scripts/release.sh adds to those: git for the commit's time, Info-ZIP's zip
 #                and unzip (deterministic archives with -X and a sorted name list), osslsigncode
 #                for the optional Authenticode signature, openssl for the tests' throw-away
@@ -19,7 +21,7 @@ native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
 fuzz=(clang libclang-rt-14-dev)
 windows=(
   cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
-  wine wine64 xvfb x11-utils imagemagick fonts-wqy-microhei file
+  wine wine64 fonts-wine xvfb x11-utils imagemagick fonts-wqy-microhei file
 )
 release=(git zip unzip osslsigncode openssl)
 

@@ -12,9 +12,13 @@
 #  - the launcher's status and rebuild tests, the file, text, path, digest, signature and process
 #    list tests;
 #  - the main dialog's install, verify and uninstall, so that hashing runs inside the window
-#    callback, and the tests of its template, hotkey box and folder picker (virtual display).
+#    callback, and the tests of its template, hotkey box and folder picker (virtual display);
+#  - each of their screenshots against the win64 build's of the same state: the same Wine with the
+#    same fonts draws the same pixels, and a text drawn as boxes differs in thousands.
 #
-# Needs `scripts/setup.sh windows i686` and the native build's vanro-demo (build/native/tools).
+# Needs `scripts/setup.sh windows i686`, the native build's vanro-demo (build/native/tools) and the
+# screenshots of the win64 window tests (build/win64/screenshots). When WIN64_SCREENSHOTS_TAKEN
+# names a file, the comparison waits until it exists: scripts/test.sh takes those screenshots later.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -142,7 +146,35 @@ step "tests under Wine, without a display"
 
 step "window tests under Wine and Xvfb"
 "$wineserver" -k 2>/dev/null || true
+rm -rf build/win32-tests/screenshots
 WINE=$wine WINESERVER=$wineserver scripts/with-xvfb.sh \
   ctest --preset win32-tests -j 1 --timeout "$timeout" -R "$window_tests"
+
+step "the window's screenshots against the win64 build's"
+if [[ -n ${WIN64_SCREENSHOTS_TAKEN:-} ]]; then
+  until [[ -e $WIN64_SCREENSHOTS_TAKEN ]]; do sleep 5; done
+fi
+# A caret may blink in one of two pictures of the same state: up to that many pixels may differ.
+caret=32
+mkdir -p build/win32-tests/screenshot-differences
+for shot in build/win32-tests/screenshots/*.png; do
+  name=${shot##*/}
+  reference=build/win64/screenshots/$name
+  if [[ ! -f $reference ]]; then
+    echo "no $reference to compare $shot with: run the win64 window tests first" \
+      "(scripts/with-xvfb.sh ctest --preset win64 -R '^MainDialog\.')" >&2
+    exit 1
+  fi
+  difference=build/win32-tests/screenshot-differences/$name
+  differing=$(compare -metric AE "$shot" "$reference" "$difference" 2>&1 || true)
+  if ! [[ $differing =~ ^[0-9]+$ ]] || ((differing > caret)); then
+    echo "$shot differs from $reference in $differing pixels (they are marked in $difference)" >&2
+    exit 1
+  fi
+  printf '%6d pixels differ  %s\n' "$differing" "$name"
+done
+# README.md shows players the window they get: the i686 build's, with an install's result. Without
+# metadata, the same picture gives the same file.
+convert build/win32-tests/screenshots/install-finished.png -trim +repage -strip docs/installer-window.png
 
 step "done"

@@ -4,11 +4,13 @@
 # checks that
 #  - the release refuses the project's test key and leaves nothing behind;
 #  - both runs give the same archive, the same signed programs and the same unsigned builds;
-#  - the archive unpacks to one Lirra-patch-VERSION/ folder that SHA256SUMS vouches for;
+#  - the archive unpacks to one Lirra-patch-VERSION/ folder that SHA256SUMS vouches for, with the
+#    players' read-me 使用说明.txt beside the installer: docs/使用说明.txt with a byte order mark
+#    and CR LF line ends, under a name that the archive marks as UTF-8;
 #  - the programs carry their version resource, no PE time stamp and no path of this machine;
 #  - the signatures verify, and a program with one byte changed does not.
 # scripts/release.sh itself has installed, verified and uninstalled each package with the native and
-# the win64 installers of the same key. Needs build/native (vanro-demo, vanro-pack) and what
+# the win64 installers of the same key, from the unpacked archive, read-me and all. Needs build/native (vanro-demo, vanro-pack) and what
 # scripts/setup.sh installs; scripts/test.sh runs it after its builds.
 set -euo pipefail
 
@@ -66,8 +68,23 @@ mkdir "$dir/unpacked"
 cp "$dir/out-1/"* "$dir/unpacked/"
 (cd "$dir/unpacked" && unzip -q "$top.zip" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not match"
 [[ $(cd "$dir/unpacked" && ls -d */) == "$top/" ]] || fail "the archive's top folder is not $top/"
-[[ $(ls "$dir/unpacked/$top") == $'VANROInstaller.exe\npatch\npatch-manifest.tsv' ]] ||
+[[ $(LC_ALL=C ls "$dir/unpacked/$top") == $'VANROInstaller.exe\npatch\npatch-manifest.tsv\n使用说明.txt' ]] ||
   fail "$top/ holds $(ls "$dir/unpacked/$top" | tr '\n' ' ')"
+readme=$dir/unpacked/$top/使用说明.txt
+[[ $(head -c 3 "$readme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "使用说明.txt does not begin with a byte order mark"
+! LC_ALL=C grep -q $'[^\r]$\|^$' "$readme" || fail "使用说明.txt has a line that does not end with CR LF"
+tail -c +4 "$readme" | tr -d '\r' | cmp -s - docs/使用说明.txt || fail "使用说明.txt is not the text of docs/使用说明.txt"
+iconv -f UTF-8 -t UTF-8 "$readme" >/dev/null || fail "使用说明.txt is not UTF-8"
+# Bit 11 of its entry's flags, in the local header (the name's first place) and in the central one.
+zip_file=$dir/unpacked/$top.zip
+for header in "$(LC_ALL=C grep -obaF "$top/使用说明.txt" "$zip_file" | head -n 1 | cut -d: -f1) 30 504b0304 6" \
+  "$(LC_ALL=C grep -obaF "$top/使用说明.txt" "$zip_file" | tail -n 1 | cut -d: -f1) 46 504b0102 8"; do
+  read -r name_at length signature flags_at <<<"$header"
+  at=$((name_at - length))
+  [[ $(od -An -tx1 -j "$at" -N 4 "$zip_file" | tr -d ' ') == "$signature" ]] &&
+    (($(od -An -tu2 -j $((at + flags_at)) -N 2 "$zip_file") & 0x800)) ||
+    fail "the archive does not mark the name 使用说明.txt as UTF-8 (header $signature)"
+done
 
 echo "-- file properties, time stamps and paths of the unsigned programs"
 for program in VANROInstaller VANROLauncher; do

@@ -59,7 +59,10 @@ fi
 step "i686 build and tests start beside the other steps (log in build/test-i686.log)"
 # Most of their time is qemu translating, which leaves little room on two processors; but its
 # build and Wine's waits fill what the native and win64 steps leave idle.
-# A session of its own, so that a failure here stops all of it.
+# A session of its own, so that a failure here stops all of it. Its window's screenshots are
+# compared with the win64 ones, which are taken later: it waits for this file.
+export WIN64_SCREENSHOTS_TAKEN=$root/build/win64-screenshots-taken
+rm -f "$WIN64_SCREENSHOTS_TAKEN"
 setsid bash scripts/test-i686.sh >build/test-i686.log 2>&1 &
 i686_tests=$!
 
@@ -84,7 +87,9 @@ mkdir -p "$WINEPREFIX"
 
 step "win64 window tests under Wine and Xvfb"
 # One at a time: windows of two test programs on one display would take each other's focus.
+rm -rf build/win64/screenshots
 scripts/with-xvfb.sh ctest --preset win64 -j 1 --timeout $wine_timeout -R '^MainDialog\.'
+touch "$WIN64_SCREENSHOTS_TAKEN"
 
 step "win32 build (the shipped programs)"
 cmake --preset win32 -DVANRO_WERROR=$werror >/dev/null

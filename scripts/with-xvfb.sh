@@ -12,7 +12,11 @@
 #  - starts a persistent wineserver and primes it with a registry write that maps the dialog font
 #    "Microsoft YaHei UI" to WenQuanYi Micro Hei (Wine has no font of that name; without the mapping
 #    the Chinese texts are drawn as boxes), and links the same font behind Tahoma, in which Wine
-#    draws window captions;
+#    draws window captions; and copies Wine's own Marlett (package fonts-wine), in which Wine draws
+#    the caption buttons, into the prefix's Fonts folder: Debian's Wine 8 looks for its own fonts
+#    under a path that it cannot open (its data folder followed by "\../fonts"), and without Marlett
+#    the buttons show letters such as "r". Marlett alone: with Wine's Tahoma the captions would be
+#    drawn in it, and their Chinese as boxes;
 #  - tells Wine not to hand its windows to a window manager: there is none under Xvfb, and Wine
 #    would wait two seconds for one each time a window with a caption is hidden or closed;
 #  - runs the command, then stops the wineserver and Xvfb again and returns the command's exit code.
@@ -60,6 +64,7 @@ export DISPLAY=":$display"
 "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
   /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+cp /usr/share/wine/fonts/marlett.ttf "${WINEPREFIX:-$HOME/.wine}/drive_c/windows/Fonts/"
 
 status=0
 "$@" || status=$?

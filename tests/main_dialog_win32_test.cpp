@@ -3,7 +3,8 @@
 // read and answered from a thread timer that their loops dispatch, never after a sleep.
 //
 // Needs a display: under Wine run through scripts/with-xvfb.sh, which also maps the dialog font.
-// Screenshots of the idle dialog, a capture and a finished install go to <build>/screenshots.
+// Screenshots of the idle dialog, a capture, each operation while it runs and a finished install go
+// to <build>/screenshots; scripts/test-i686.sh compares the i686 build's with the win64 build's.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -287,6 +288,7 @@ bool exists(const std::u16string& path) { return GetFileAttributesW(wide(path)) 
 // until then: the caller is called again at the next tick, with the message loop running between.
 struct Screenshot {
   std::string name;
+  RECT crop{};  // when not empty: this part of the screen also goes to <name>.ppm, raw pixels only
   DWORD started = 0;
   bool launched = false;
 };
@@ -305,8 +307,14 @@ bool take_screenshot(Screenshot& shot) {
   // Wine copies what was painted to the X server from its message loop: give it a few rounds.
   if (!shot.launched && GetTickCount() - shot.started < 300) return false;
   if (!shot.launched) {
-    std::string command = "/bin/sh -c \"import -window root 'png:" + file + ".part' && mv '" + file + ".part' '" +
-                          file + "'\"";
+    std::string crop;
+    if (!IsRectEmpty(&shot.crop)) {
+      crop = " && convert '" + file + ".part' -crop " + std::to_string(shot.crop.right - shot.crop.left) + "x" +
+             std::to_string(shot.crop.bottom - shot.crop.top) + "+" + std::to_string(shot.crop.left) + "+" +
+             std::to_string(shot.crop.top) + " 'ppm:" + folder + "/" + shot.name + ".ppm'";
+    }
+    std::string command = "/bin/sh -c \"import -window root 'png:" + file + ".part'" + crop + " && mv '" + file +
+                          ".part' '" + file + "'\"";
     std::wstring line(command.begin(), command.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -324,10 +332,44 @@ bool take_screenshot(Screenshot& shot) {
   return false;
 }
 
-Step screenshot(const std::string& name) {
+Step screenshot(const std::string& name, int crop_id = 0) {
   auto shot = std::make_shared<Screenshot>();
   shot->name = name;
-  return [shot] { return take_screenshot(*shot); };
+  return [shot, crop_id] {
+    if (crop_id && !shot->started) GetWindowRect(item(crop_id), &shot->crop);
+    return take_screenshot(*shot);
+  };
+}
+
+std::string read_bytes(const std::string& unix_path) {
+  std::string bytes;
+  HANDLE file =
+      CreateFileW(wide(dos_path(unix_path)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+// ---- While an operation runs ------------------------------------------------------------------
+
+const std::string OPERATIONS[] = {"install", "verify", "uninstall"};
+const std::u16string PROGRESS[] = {u"正在校验并独立安装…", u"正在校验补丁和隔离资源…", u"正在校验并移除补丁…"};
+int operation_of(int button) { return button == IDOK ? 0 : button - 1004; }
+
+// Called by the busy dialog once its progress should be on the screen, before the work starts: a
+// screenshot without running the message loop (which would put the progress there anyway), then
+// Esc and Enter into the input queue, as a player presses them while waiting.
+void while_busy(int button) {
+  Screenshot shot{OPERATIONS[operation_of(button)] + "-running"};
+  GetWindowRect(item(1004), &shot.crop);
+  while (!take_screenshot(shot)) Sleep(10);
+  for (int key : {VK_ESCAPE, VK_RETURN}) {
+    keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+    keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+  }
 }
 
 // ---- The fixture ------------------------------------------------------------------------------
@@ -344,6 +386,7 @@ class MainDialog : public testing::Test {
     release_all_keys();
   }
   void TearDown() override {
+    operation_progress_shown = nullptr;
     selected_hotkey = u"X";
     reported_file.clear();
     release_all_keys();
@@ -706,10 +749,16 @@ TEST_F(MainDialog, AFailedOperationLocksTheDialogUntilItsErrorBoxIsAnswered) {
 }
 
 // The whole road through the window: the hotkey set by a key press, install confirmed, its result
-// in the status line and a box, then verify and uninstall; the dialog is locked while each runs.
+// in the status line and a box, then verify and uninstall; the dialog is locked while each runs, its
+// progress is on the screen, and Esc and Enter pressed meanwhile leave the result box up. The game
+// folder is typed relative to the current one, so that the screenshots show no temporary name.
 TEST_F(MainDialog, AConfirmedInstallOfTheDemoCompletesAndTheDialogEndsWithZero) {
   install_scene::Scene scene;
   const std::u16string game_dir = normalize_game_dir(scene.game);
+  wchar_t before[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, before);
+  SetCurrentDirectoryW(wide(scene.temp.path));
+  operation_progress_shown = while_busy;
   const std::u16string installed = u"安装完成。请运行 VANROLauncher.exe；原文开关：Q。";
   auto shot = std::make_shared<Screenshot>();
   shot->name = "install-finished";
@@ -740,9 +789,14 @@ TEST_F(MainDialog, AConfirmedInstallOfTheDemoCompletesAndTheDialogEndsWithZero) 
         EXPECT_EQ(item_text(1004), u"已移除补丁。原游戏文件未改动，安装记录继续保留。");
         EXPECT_EQ(GetFocus(), item(1006));
         EXPECT_FALSE(exists(scene.in_game(u"VANROLauncher.exe")));
-        click(IDCANCEL);
       }),
   };
+  // Each progress text as the idle dialog shows it: what the screen held while the operation ran.
+  for (int i = 0; i < 3; ++i) {
+    run.steps.push_back(act([i] { SetDlgItemTextW(driver->dialog, 1004, wide(PROGRESS[i])); }));
+    run.steps.push_back(screenshot(OPERATIONS[i] + "-at-rest", 1004));
+  }
+  run.steps.push_back(act([] { click(IDCANCEL); }));
   auto result_box = [](const std::u16string& text) {
     return [text](SeenBox& box) {
       EXPECT_EQ(box.caption, u"Lirra 简体中文补丁");
@@ -751,6 +805,7 @@ TEST_F(MainDialog, AConfirmedInstallOfTheDemoCompletesAndTheDialogEndsWithZero) 
       EXPECT_FALSE(box.yes_no);
       EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_INFORMATION));
       EXPECT_TRUE(box.dialog_locked);
+      EXPECT_TRUE(IsWindowVisible(box.window)) << "closed by a key pressed while the operation ran";
       EXPECT_EQ(box.cursor_at_creation, LoadCursorW(nullptr, IDC_WAIT));
       EXPECT_EQ(item_text(1004), text);
     };
@@ -782,7 +837,13 @@ TEST_F(MainDialog, AConfirmedInstallOfTheDemoCompletesAndTheDialogEndsWithZero) 
           IDYES),
       expect_box(result_box(u"已移除补丁。原游戏文件未改动，安装记录继续保留。"), IDOK),
   };
-  EXPECT_EQ(run_driven(run, scene.game), 0);
+  EXPECT_EQ(run_driven(run, u"game"), 0);
+  SetCurrentDirectoryW(before);
+  for (const std::string& operation : OPERATIONS) {
+    const std::string shots = VANRO_BINARY_DIR "/screenshots/" + operation;
+    EXPECT_EQ(read_bytes(shots + "-running.ppm"), read_bytes(shots + "-at-rest.ppm"))
+        << operation << ": its progress was not on the screen while it ran";
+  }
   EXPECT_EQ(selected_hotkey, u"Q");
   ASSERT_GE(run.status_texts.size(), 2u);
   EXPECT_EQ(run.status_texts[0], u"正在校验并独立安装…");

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/patch_error.h"
 #include "installer/entry.h"
@@ -199,6 +200,32 @@ const OperationRow* operation_of(int button) {
   return nullptr;
 }
 
+// Wine copies a window's drawing to the screen only when its thread looks for a message and finds
+// none (a look that finds a timer or a posted message waiting copies nothing), and the operation
+// keeps this thread from looking until it ends: the progress text and the disabled controls would
+// stay unseen for the whole work. A look for a message that is never queued always finds none and
+// removes nothing; on Windows it does no harm.
+constexpr UINT NEVER_QUEUED = WM_APP + 0x3FFF;
+
+void show_drawing_now() {
+  MSG message;
+  PeekMessageW(&message, nullptr, NEVER_QUEUED, NEVER_QUEUED, PM_NOREMOVE);
+}
+
+// Keys pressed and clicks made while the operation ran wait in the input queue, and the result or
+// error box would take them the moment it opens: an Esc meant for the busy dialog would close the
+// box unseen. The busy dialog ignores such input, so it is dropped before the box opens. Mouse
+// moves stay: they press nothing, and taking one out of the queue would set the cursor of the
+// window below it in place of the wait cursor.
+void discard_input_of_busy_time() {
+  constexpr std::pair<UINT, UINT> INPUT_RANGES[] = {
+      {WM_KEYFIRST, WM_KEYLAST}, {WM_LBUTTONDOWN, WM_MOUSELAST}, {WM_NCLBUTTONDOWN, WM_NCXBUTTONDBLCLK}};
+  MSG message;
+  for (auto [first, last] : INPUT_RANGES) {
+    while (PeekMessageW(&message, nullptr, first, last, PM_REMOVE)) continue;
+  }
+}
+
 // Disabling the control that has the focus sends the focus elsewhere, and Windows does not bring it
 // back when the control is enabled again: it stays on the first static text, where the next Enter
 // would start an install. It goes back to the button that ran, or into the directory box when the
@@ -233,14 +260,20 @@ void run_operation(HWND dialog, DialogState& state, const OperationRow& row) {
     set_status(dialog, std::u16string(row.progress));
     // The operation blocks this thread and nothing is painted until it ends: show the progress now.
     UpdateWindow(dialog);
+    show_drawing_now();
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+#ifdef VANRO_TEST_BUILD
+    if (operation_progress_shown) operation_progress_shown(button);
+#endif
     row.run(game_dir);
     state.succeeded = true;
     std::u16string result = row.dialog_done();
     set_status(dialog, result);
+    discard_input_of_busy_time();
     MessageBoxW(dialog, wide(result), L"Lirra 简体中文补丁", MB_ICONINFORMATION);
   } catch (const std::exception& error) {
     if (!directory_read || std::string_view(error.what()) == NOT_A_GAME_DIRECTORY) focus = DIRECTORY_BOX_ID;
+    discard_input_of_busy_time();
     show_operation_error(dialog, error);
   }
   state.busy = false;
@@ -286,6 +319,8 @@ INT_PTR CALLBACK dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 }
 
 }  // namespace
+
+void (*operation_progress_shown)(int button) = nullptr;
 
 int run_main_dialog(const std::u16string& game_dir_text) {
   DialogState state;
