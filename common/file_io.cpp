@@ -62,6 +62,16 @@ void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FileP
   }
 }
 
+void read_file_pulled(const std::u16string& path, uint64_t limit,
+                      const std::function<void(uint64_t size, const FilePieceSource& next)>& reader) {
+  OpenFile file;
+  const uint64_t size = open_within_limit(path, limit, file);
+  reader(size, [&](char* buffer, uint64_t length) {
+    uint64_t done = 0;
+    if (!platform::read_file(file.handle, buffer, length, done) || done != length) throw PatchError("Incomplete file read");
+  });
+}
+
 void write_new_file(const std::u16string& path, const std::string& content) {
   OpenFile file;
   if (platform::create_new_file(path, file.handle)) throw PatchError("Cannot create new file");

@@ -12,6 +12,13 @@ std::string read_whole_file(const std::u16string& path, uint64_t limit);
 // need every byte once but not all bytes at once.
 using FilePieceLook = std::function<void(uint64_t offset, const char* bytes, uint64_t length)>;
 void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look);
+// The same read for a reader that decides as it goes how much it takes next: `reader` gets the
+// file's size and a function that fills `length` bytes of a buffer with the next bytes of the file
+// (the caller asks for no more than are left). The file stays open, and closed to writers, until
+// `reader` returns; failures are those of read_whole_file.
+using FilePieceSource = std::function<void(char* buffer, uint64_t length)>;
+void read_file_pulled(const std::u16string& path, uint64_t limit,
+                      const std::function<void(uint64_t size, const FilePieceSource& next)>& reader);
 void write_new_file(const std::u16string& path, const std::string& content);
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination);
 // copy_to_new_file without its two reparse-point walks, for a caller that has just walked both paths

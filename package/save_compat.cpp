@@ -19,10 +19,10 @@ namespace {
 
 constexpr std::string_view TRANSLATED_SCRIPT_PREFIX = "_vanro/patch/AdvData/MES/";
 
-SaveCompatTable load_table(const std::u16string& package_root) {
+// Of the table, only each script's name and its translated script's digest are kept.
+SaveCompatDigests load_table(const std::u16string& package_root) {
   reported_file = u"_vanro\\save-offsets.bin";
-  const std::u16string path = resolve_package_path(package_root, "_vanro/save-offsets.bin");
-  return parse_save_compat_table(read_whole_file(path, SAVE_TABLE_LIMIT));
+  return read_save_compat_digests(resolve_package_path(package_root, "_vanro/save-offsets.bin"));
 }
 
 // Keyed by the lower-cased path so that a script matches its table record whatever the case of
@@ -47,34 +47,40 @@ void check_game_script(const std::u16string& game_dir, const std::string& name) 
 }
 
 void check_translated_script(const std::u16string& package_root, const ManifestRecord& record,
-                             const SaveCompatScript& script, const HashedFiles& hashed) {
-  if (record.sha256 != script.digest2) {
+                             const std::string& digest2, const HashedFiles& hashed) {
+  if (record.sha256 != digest2) {
     throw PatchError("旧存档兼容表与汉化剧本清单不匹配。");
+  }
+  // A script the caller has just walked to, found plain and hashed is not asked about again: the
+  // same questions would get the same answers.
+  const auto known = hashed.find(record.path);
+  if (known != hashed.end()) {
+    reported_file = join_path(package_root, utf8_to_wide(record.path));
+    if (known->second != digest2) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
+    return;
   }
   // Opened under the exact path the file list gives, not the lower-cased key.
   platform::AttributeQuery found;
   const std::u16string path = resolve_package_path(package_root, record.path, &found);
   reported_file = path;
   if (!found.attributes || !is_plain(*found.attributes)) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
-  const auto known = hashed.find(record.path);
-  const std::string digest = known != hashed.end() ? known->second : sha256_file_hex(path);
-  if (digest != script.digest2) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
+  if (sha256_file_hex(path) != digest2) throw PatchError("补丁内的汉化剧本与存档兼容数据不匹配。");
 }
 
 }  // namespace
 
 void check_save_compat(const std::u16string& game_dir, const std::u16string& package_root,
                        const std::vector<ManifestRecord>& files, const HashedFiles& hashed) {
-  const SaveCompatTable table = load_table(package_root);
+  const SaveCompatDigests table = load_table(package_root);
   const std::map<std::string, const ManifestRecord*> scripts = translated_scripts(files);
   std::size_t matched = 0;
-  for (const auto& [name, script] : table) {
+  for (const auto& [name, digest2] : table) {
     check_game_script(game_dir, name);
     const auto found = scripts.find("_vanro/patch/advdata/mes/" + name + ".mes");
     if (found == scripts.end()) {
       continue;
     }
-    check_translated_script(package_root, *found->second, script, hashed);
+    check_translated_script(package_root, *found->second, digest2, hashed);
     ++matched;
   }
   // A translated script the table does not know would break old saves that reach it.

@@ -5,13 +5,21 @@
 // first fault in file order decides the message), and checks every count against its budget
 // before it reserves anything for it. Where a run of fixed-size entries is fully present, the
 // entries are read in a tight loop, without a bounds check per field.
+//
+// The compatibility check needs nothing of a table but each script's name and the digest of its
+// translated script, so it reads the file through one small window and keeps only those: the
+// table's 3 MB and its parsed form (a hundred thousand tokens, thousands of anchor texts) would be
+// fresh memory that every page of costs a fault, for values that are checked once and dropped.
+// Both forms run the same checks in the same order.
 #include "package/save_table.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
+#include "common/file_io.h"
 #include "common/patch_error.h"
 #include "integrity/sha256.h"
 
@@ -31,12 +39,31 @@ constexpr std::size_t TOKEN_SIZE = 20;
 constexpr std::size_t BLOCK_SIZE = 12;
 constexpr std::size_t ANCHOR_MIN_SIZE = 12;  // token index and two empty texts
 constexpr std::size_t DIGEST_SIZE = 32;
+// What a streamed table holds in hand at most: more than its longest value (an anchor text).
+constexpr std::size_t WINDOW_SIZE = 65536;
+static_assert(WINDOW_SIZE >= TEXT_LIMIT);
 
+// The bytes of the table in hand, from `at` to `end`. A table streamed from its file holds only a
+// window of it in hand: `unread` more bytes follow, and `next` brings them into `window`.
 struct Cursor {
   const unsigned char* at;
   const unsigned char* end;
+  uint64_t unread = 0;
+  const FilePieceSource* next = nullptr;
+  unsigned char* window = nullptr;
+  std::size_t window_size = 0;
 
-  std::size_t remaining() const { return static_cast<std::size_t>(end - at); }
+  std::size_t in_hand() const { return static_cast<std::size_t>(end - at); }
+  uint64_t remaining() const { return in_hand() + unread; }
+};
+
+// What one reading of a table keeps between its records.
+struct Reading {
+  Cursor cursor;
+  bool keep_all;  // the whole parsed form, or only what the compatibility check needs
+  uint64_t token_total = 0;
+  uint64_t anchor_total = 0;
+  std::vector<uint8_t> opcodes;  // of the current record's tokens, for its anchors; reused
 };
 
 // Callers have made sure the four bytes are there.
@@ -49,10 +76,24 @@ uint32_t load_u32(const unsigned char* p) {
   return value;
 }
 
-void require(const Cursor& cursor, std::size_t n) {
+// What is still in hand moves to the front of the window, and the file fills the rest.
+void refill(Cursor& cursor) {
+  const std::size_t kept = cursor.in_hand();
+  std::memmove(cursor.window, cursor.at, kept);
+  const std::size_t take = static_cast<std::size_t>(std::min<uint64_t>(cursor.unread, cursor.window_size - kept));
+  (*cursor.next)(reinterpret_cast<char*>(cursor.window + kept), take);
+  cursor.unread -= take;
+  cursor.at = cursor.window;
+  cursor.end = cursor.window + kept + take;
+}
+
+// Makes n bytes (at most a window's worth) available in hand.
+void require(Cursor& cursor, std::size_t n) {
+  if (cursor.in_hand() >= n) return;
   if (cursor.remaining() < n) {
     throw PatchError("Truncated save compatibility table");
   }
+  refill(cursor);
 }
 
 uint32_t read_u32(Cursor& cursor) {
@@ -77,10 +118,24 @@ std::string_view read_string(Cursor& cursor, uint32_t max) {
   return read_bytes(cursor, length);
 }
 
-// How many of `count` entries of `size` bytes the rest of the buffer can hold: room is reserved
-// for no more entries than the file could actually contain.
-std::size_t entries_present(const Cursor& cursor, uint32_t count, std::size_t size) {
-  return std::min<std::size_t>(count, cursor.remaining() / size);
+// Room for no more entries than the rest of the table could actually contain.
+std::size_t entries_possible(const Cursor& cursor, uint32_t count, std::size_t size) {
+  return static_cast<std::size_t>(std::min<uint64_t>(count, cursor.remaining() / size));
+}
+
+// Hands each of `count` entries of `size` bytes to `entry`, as many at a time as are in hand,
+// without a bounds check per field. Entries that are whole in the table are checked before the
+// cut that ends it is reported, so that the first fault in file order decides the message.
+template <typename Entry>
+void read_run(Cursor& cursor, uint32_t count, std::size_t size, Entry entry) {
+  for (uint32_t left = count; left > 0;) {
+    require(cursor, size);
+    const std::size_t present = std::min<std::size_t>(left, cursor.in_hand() / size);
+    const unsigned char* p = cursor.at;
+    for (std::size_t i = 0; i < present; ++i, p += size) entry(p);
+    cursor.at = p;
+    left -= static_cast<uint32_t>(present);
+  }
 }
 
 bool is_name_byte(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'; }
@@ -107,26 +162,26 @@ void read_bounds(Cursor& cursor, SaveCompatScript& script) {
   }
 }
 
-std::string read_digest(Cursor& cursor) {
+std::string read_digest(Cursor& cursor, bool keep) {
   const std::string_view raw = read_bytes(cursor, DIGEST_SIZE);
-  return to_hex(raw.data(), raw.size());
+  return keep ? to_hex(raw.data(), raw.size()) : std::string();
 }
 
 // The tokens cut [3, bound3) and [3, bound4) into consecutive non-empty pieces, in step.
-void read_tokens(Cursor& cursor, SaveCompatScript& script, uint64_t& token_total) {
+void read_tokens(Reading& reading, SaveCompatScript& script) {
+  Cursor& cursor = reading.cursor;
   const uint32_t count = read_u32(cursor);
-  token_total += count;
-  if (count > SCRIPT_TOKEN_LIMIT || token_total > TOTAL_TOKEN_LIMIT) {
+  reading.token_total += count;
+  if (count > SCRIPT_TOKEN_LIMIT || reading.token_total > TOTAL_TOKEN_LIMIT) {
     throw PatchError("Save compatibility token budget exceeded");
   }
-  // Tokens that are whole in the buffer are checked before the cut that ends it is reported,
-  // so that the first fault in file order decides the message.
-  const std::size_t present = entries_present(cursor, count, TOKEN_SIZE);
-  script.tokens.reserve(present);
+  const std::size_t possible = entries_possible(cursor, count, TOKEN_SIZE);
+  if (reading.keep_all) script.tokens.reserve(possible);
+  reading.opcodes.clear();
+  reading.opcodes.reserve(possible);
   uint32_t first_start = RANGE_START;
   uint32_t second_start = RANGE_START;
-  const unsigned char* p = cursor.at;
-  for (std::size_t i = 0; i < present; ++i, p += TOKEN_SIZE) {
+  read_run(cursor, count, TOKEN_SIZE, [&](const unsigned char* p) {
     const SaveCompatToken token{load_u32(p), load_u32(p + 4), load_u32(p + 8), load_u32(p + 12), load_u32(p + 16)};
     const bool broken = (token.first_begin != first_start) | (token.second_begin != second_start) |
                         (token.first_end <= token.first_begin) | (token.second_end <= token.second_begin) |
@@ -135,12 +190,11 @@ void read_tokens(Cursor& cursor, SaveCompatScript& script, uint64_t& token_total
     if (broken) {
       throw PatchError("Invalid save compatibility token boundary");
     }
-    script.tokens.push_back(token);
+    if (reading.keep_all) script.tokens.push_back(token);
+    reading.opcodes.push_back(static_cast<uint8_t>(token.opcode));
     first_start = token.first_end;
     second_start = token.second_end;
-  }
-  cursor.at = p;
-  require(cursor, (count - present) * TOKEN_SIZE);
+  });
   if (first_start != script.bound3 || second_start != script.bound4) {
     throw PatchError("Incomplete save compatibility script");
   }
@@ -148,87 +202,126 @@ void read_tokens(Cursor& cursor, SaveCompatScript& script, uint64_t& token_total
 
 bool can_carry_anchor(uint32_t opcode) { return opcode == 106 || opcode == 107 || opcode == 109; }
 
-void read_anchors(Cursor& cursor, SaveCompatScript& script, uint64_t& anchor_total) {
+void read_anchors(Reading& reading, SaveCompatScript& script) {
+  Cursor& cursor = reading.cursor;
   const uint32_t count = read_u32(cursor);
-  anchor_total += count;
-  if (count > script.tokens.size() || anchor_total > TOTAL_ANCHOR_LIMIT) {
+  const std::size_t token_count = reading.opcodes.size();
+  reading.anchor_total += count;
+  if (count > token_count || reading.anchor_total > TOTAL_ANCHOR_LIMIT) {
     throw PatchError("Save compatibility anchor budget exceeded");
   }
-  script.anchors.reserve(entries_present(cursor, count, ANCHOR_MIN_SIZE));
+  if (reading.keep_all) script.anchors.reserve(entries_possible(cursor, count, ANCHOR_MIN_SIZE));
+  uint32_t previous = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t token_index = read_u32(cursor);
-    if (token_index >= script.tokens.size() || (i > 0 && token_index <= script.anchors.back().token_index)) {
+    if (token_index >= token_count || (i > 0 && token_index <= previous)) {
       throw PatchError("Invalid save compatibility anchor order");
     }
-    if (!can_carry_anchor(script.tokens[token_index].opcode)) {
+    if (!can_carry_anchor(reading.opcodes[token_index])) {
       throw PatchError("Invalid save compatibility anchor opcode");
     }
-    const std::string_view first_text = read_string(cursor, TEXT_LIMIT);
-    const std::string_view second_text = read_string(cursor, TEXT_LIMIT);
-    if (first_text.find('\0') != std::string_view::npos || second_text.find('\0') != std::string_view::npos) {
+    previous = token_index;
+    // Bringing in the second text may move the first out of the window: it is looked at first.
+    const std::string_view first = read_string(cursor, TEXT_LIMIT);
+    const bool first_has_nul = first.find('\0') != std::string_view::npos;
+    std::string first_text = reading.keep_all ? std::string(first) : std::string();
+    const std::string_view second = read_string(cursor, TEXT_LIMIT);
+    if (first_has_nul || second.find('\0') != std::string_view::npos) {
       throw PatchError("Save compatibility anchor contains NUL");
     }
-    script.anchors.push_back(SaveCompatAnchor{token_index, std::string(first_text), std::string(second_text)});
+    if (reading.keep_all) script.anchors.push_back(SaveCompatAnchor{token_index, std::move(first_text), std::string(second)});
   }
 }
 
-void read_blocks(Cursor& cursor, SaveCompatScript& script) {
+void read_blocks(Reading& reading, SaveCompatScript& script) {
+  Cursor& cursor = reading.cursor;
   const uint32_t count = read_u32(cursor);
   if (count > SCRIPT_BLOCK_LIMIT) {
     throw PatchError("Save compatibility block budget exceeded");
   }
-  const std::size_t present = entries_present(cursor, count, BLOCK_SIZE);
-  script.blocks.reserve(present);
-  const unsigned char* p = cursor.at;
-  for (std::size_t i = 0; i < present; ++i, p += BLOCK_SIZE) {
+  const std::size_t token_count = reading.opcodes.size();
+  if (reading.keep_all) script.blocks.reserve(entries_possible(cursor, count, BLOCK_SIZE));
+  read_run(cursor, count, BLOCK_SIZE, [&](const unsigned char* p) {
     const SaveCompatBlock block{load_u32(p), load_u32(p + 4), load_u32(p + 8)};
-    if (block.token_index >= script.tokens.size() || (block.flag_word != 0 && block.flag_word != 0x80000000u) ||
+    if (block.token_index >= token_count || (block.flag_word != 0 && block.flag_word != 0x80000000u) ||
         block.value > 65535) {
       throw PatchError("Invalid save compatibility block");
     }
-    script.blocks.push_back(block);
-  }
-  cursor.at = p;
-  require(cursor, (count - present) * BLOCK_SIZE);
+    if (reading.keep_all) script.blocks.push_back(block);
+  });
 }
 
-SaveCompatScript read_script(Cursor& cursor, uint64_t& token_total, uint64_t& anchor_total) {
+SaveCompatScript read_script(Reading& reading) {
+  Cursor& cursor = reading.cursor;
   SaveCompatScript script{};
   read_name(cursor, script);
   read_bounds(cursor, script);
-  script.digest1 = read_digest(cursor);
-  script.digest2 = read_digest(cursor);
-  script.digest3 = read_digest(cursor);
-  script.digest4 = read_digest(cursor);
-  read_tokens(cursor, script, token_total);
-  read_anchors(cursor, script, anchor_total);
-  read_blocks(cursor, script);
+  script.digest1 = read_digest(cursor, reading.keep_all);
+  script.digest2 = read_digest(cursor, true);
+  script.digest3 = read_digest(cursor, reading.keep_all);
+  script.digest4 = read_digest(cursor, reading.keep_all);
+  read_tokens(reading, script);
+  read_anchors(reading, script);
+  read_blocks(reading, script);
   return script;
 }
 
-}  // namespace
-
-SaveCompatTable parse_save_compat_table(const std::string& bytes) {
-  if (bytes.size() > SAVE_TABLE_LIMIT) {
+// The whole table of `size` bytes, front to back; `insert` takes each record and answers false for
+// a name that the table already holds.
+template <typename Insert>
+void read_table(Reading& reading, uint64_t size, Insert insert) {
+  if (size > SAVE_TABLE_LIMIT) {
     throw PatchError("Save compatibility table exceeds budget");
   }
-  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
-  Cursor cursor{begin, begin + bytes.size()};
+  Cursor& cursor = reading.cursor;
   if (read_bytes(cursor, TABLE_MAGIC.size()) != TABLE_MAGIC || read_u32(cursor) != SAVE_TABLE_SCRIPT_COUNT) {
     throw PatchError("Wrong save compatibility table identity");
   }
-  SaveCompatTable table;
-  uint64_t token_total = 0;
-  uint64_t anchor_total = 0;
   for (uint32_t i = 0; i < SAVE_TABLE_SCRIPT_COUNT; ++i) {
-    SaveCompatScript script = read_script(cursor, token_total, anchor_total);
-    std::string name = script.name;
-    if (!table.try_emplace(std::move(name), std::move(script)).second) {
+    if (!insert(read_script(reading))) {
       throw PatchError("Duplicate save compatibility script");
     }
   }
   if (cursor.remaining() != 0) {
     throw PatchError("Trailing save compatibility data");
   }
+}
+
+// A table of `size` bytes that `next` brings in piece by piece, through one window.
+SaveCompatDigests stream_digests(uint64_t size, const FilePieceSource& next) {
+  unsigned char window[WINDOW_SIZE];
+  Reading reading{{window, window, size, &next, window, sizeof window}, false, 0, 0, {}};
+  SaveCompatDigests digests;
+  read_table(reading, size, [&](SaveCompatScript&& script) {
+    return digests.try_emplace(std::move(script.name), std::move(script.digest2)).second;
+  });
+  return digests;
+}
+
+}  // namespace
+
+SaveCompatTable parse_save_compat_table(const std::string& bytes) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  Reading reading{{begin, begin + bytes.size(), 0, nullptr, nullptr, 0}, true, 0, 0, {}};
+  SaveCompatTable table;
+  read_table(reading, bytes.size(), [&](SaveCompatScript&& script) {
+    std::string name = script.name;
+    return table.try_emplace(std::move(name), std::move(script)).second;
+  });
   return table;
+}
+
+SaveCompatDigests parse_save_compat_digests(const std::string& bytes) {
+  uint64_t offset = 0;
+  return stream_digests(bytes.size(), [&](char* buffer, uint64_t length) {
+    std::memcpy(buffer, bytes.data() + offset, static_cast<std::size_t>(length));
+    offset += length;
+  });
+}
+
+SaveCompatDigests read_save_compat_digests(const std::u16string& path) {
+  SaveCompatDigests digests;
+  read_file_pulled(path, SAVE_TABLE_LIMIT,
+                   [&](uint64_t size, const FilePieceSource& next) { digests = stream_digests(size, next); });
+  return digests;
 }
