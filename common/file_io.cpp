@@ -68,7 +68,7 @@ void read_file_pulled(const std::u16string& path, uint64_t limit,
   const uint64_t size = open_within_limit(path, limit, file);
   reader(size, [&](char* buffer, uint64_t length) {
     uint64_t done = 0;
-    if (!platform::read_file(file.handle, buffer, length, done) || done != length) throw PatchError("Incomplete file read");
+    if (platform::read_file(file.handle, buffer, length, done) || done != length) throw PatchError("Incomplete file read");
   });
 }
 
