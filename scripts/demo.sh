@@ -8,12 +8,9 @@
 # qemu translates (scripts/wine32).
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/lib.sh"
 cd "$root"
 bash scripts/setup.sh >/dev/null
-
-jobs=$(nproc)
-export WINEDEBUG=-all
 
 say() { printf '\n---- %s\n' "$*"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
@@ -77,21 +74,13 @@ echo "left in the game folder:"; (cd "$game" && find . -path ./AdvData -prune -o
 # The Windows demo lives on the prefix's own drive C:, as on a Windows machine (a game below Z:, the
 # Linux folders, works the same; the tests show it). Each build has its own prefix: the i386 Wine
 # needs a 32-bit one.
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+trap stop_wine EXIT
 
 # windows_demo NAME BUILD_DIR WINE: the sequence with the programs of BUILD_DIR, run by WINE.
 windows_demo() {
   local name=$1 build=$2 wine=$3
-  # The prefix is made first: a server started for a folder that holds no prefix yet would make it
-  # a 64-bit one, which the i386 Wine cannot use.
-  "$wine" cmd /c exit >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
-  /usr/lib/wine/wineserver -p
-  "$wine" cmd /c exit >/dev/null 2>&1 || true
-  # Wine prefers its own built-in winmm.dll; Windows loads the one beside the game's image. Tell Wine
-  # to do the same for the launch copy.
-  "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
-    /d native,builtin /f >/dev/null 2>&1
+  start_wine "$wine"
+  prefer_games_winmm "$wine"
   local demo=$WINEPREFIX/drive_c/vanro-demo
   rm -rf "$demo"
   say "$name: generating the demo into $demo"
@@ -112,11 +101,11 @@ windows_demo() {
   show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --verify --quiet "$windows_game"
   show "$wine" 'C:\vanro-demo\package\VANROInstaller.exe' --uninstall --quiet "$windows_game"
   echo "left in the game folder:"; (cd "$demo/game" && find . -path ./AdvData -prune -o -print | sort | sed 's/^/  /')
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  stop_wine
 }
 
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-windows_demo win64 build/win64 /usr/lib/wine/wine64
+windows_demo win64 build/win64 "$WINE64"
 # The programs that players get: i686, run by the i386 Wine under qemu, one to five seconds a step.
 export WINEPREFIX=$root/build/wineprefix32
 windows_demo win32 build/win32 scripts/wine32

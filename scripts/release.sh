@@ -38,13 +38,9 @@
 # the real i686 installer under a 32-bit Wine is one more call with a runner and no stand-in.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-started=$SECONDS
-jobs=${JOBS:-$(nproc)}
-WINE64=/usr/lib/wine/wine64
+source "$(dirname "$0")/lib.sh"
 readme=使用说明.txt
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
 
 USAGE="usage: scripts/release.sh --key SIGNER.pem --input PATCH_TREE --out DIR
                           [--sign-cert CERT.pem --sign-key CERT-KEY.pem [--sign-timestamp URL]]

@@ -21,21 +21,13 @@
 # names a file, the comparison waits until it exists: scripts/test.sh takes those screenshots later.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/lib.sh"
 cd "$root"
-
-werror=OFF
-[[ ${CI:-} == true ]] && werror=ON
-jobs=$(nproc)
+step_prefix="i686: "
 export WINEPREFIX=$root/build/wineprefix32
-export WINEDEBUG=-all
 wine=$root/scripts/wine32
-wineserver=/usr/lib/wine/wineserver
 # A test stuck behind a Wine helper that holds its output pipe fails after this many seconds.
 timeout=${I686_TEST_TIMEOUT:-600}
-
-started=$SECONDS
-step() { printf '\n==== i686: %s (at %d s)\n' "$*" $((SECONDS - started)); }
 
 tests_of() {
   local IFS='|'
@@ -69,18 +61,9 @@ echo "$sha_object, sha256_blocks::sha_extensions:"
 head -n 4 <<<"$sha_function" | sed 's/^/  /'
 
 step "Wine's prefix and its helpers"
-# Wine's own processes (services, the desktop's explorer.exe, ...) inherit the output of whoever
-# starts them and live as long as the server: started here, with their output going nowhere, no
-# test starts them and none waits for them.
-# The prefix is made first: a server started for a folder that holds no prefix yet would make it a
-# 64-bit one, which the i386 Wine cannot use.
-trap '"$wineserver" -k 2>/dev/null || true' EXIT
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
-"$wineserver" -k 2>/dev/null || true
-"$wineserver" -p
-"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
-if ! "$wine" reg add 'HKCU\Software\Wine\AppDefaults\VANROGame.exe\DllOverrides' /v winmm /t REG_SZ \
-  /d native,builtin /f </dev/null >/dev/null; then
+trap stop_wine EXIT
+start_wine "$wine"
+if ! prefer_games_winmm "$wine"; then
   echo "cannot write the registry of $WINEPREFIX" >&2
   exit 1
 fi
@@ -145,9 +128,9 @@ step "tests under Wine, without a display"
 (unset DISPLAY; ctest --preset win32-tests -j $((jobs + 1)) --timeout "$timeout" -R "$quiet_tests")
 
 step "window tests under Wine and Xvfb"
-"$wineserver" -k 2>/dev/null || true
+stop_wine
 rm -rf build/win32-tests/screenshots
-WINE=$wine WINESERVER=$wineserver scripts/with-xvfb.sh \
+WINE=$wine WINESERVER=$HOST_WINESERVER scripts/with-xvfb.sh \
   ctest --preset win32-tests -j 1 --timeout "$timeout" -R "$window_tests"
 
 step "the window's screenshots against the win64 build's"

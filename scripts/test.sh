@@ -18,17 +18,9 @@
 # fails instead of stalling the run; a crash walk at a smaller stride gets a longer one.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/lib.sh"
 cd "$root"
-
-werror=OFF
-[[ ${CI:-} == true ]] && werror=ON
-jobs=$(nproc)
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDEBUG=-all
-
-started=$SECONDS
-step() { printf '\n==== %s (at %d s)\n' "$*" $((SECONDS - started)); }
 
 native_stride=${NATIVE_FAULT_STRIDE:-8}
 wine_stride=${WINE_FAULT_STRIDE:-100}
@@ -76,14 +68,11 @@ cmake --build --preset win64 -j "$jobs"
 step "win64 tests under Wine, without a display"
 # Without a display a message box returns at once, so the programs' window-mode paths can run
 # unattended; the window tests skip themselves here.
-mkdir -p "$WINEPREFIX"
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-/usr/lib/wine/wineserver -p
-/usr/lib/wine/wine64 cmd /c exit >/dev/null 2>&1 || true
+start_wine "$WINE64"
 # Most of a Wine test's time is spent waiting on process starts and the wine server rather than
 # computing, so one more test runs at once than there are processors.
 (unset DISPLAY; VANRO_FAULT_STRIDE=$wine_stride ctest --preset win64 -j $((jobs + 1)) --timeout $wine_timeout -E '^MainDialog\.')
-/usr/lib/wine/wineserver -k 2>/dev/null || true
+stop_wine
 
 step "win64 window tests under Wine and Xvfb"
 # One at a time: windows of two test programs on one display would take each other's focus.

@@ -23,10 +23,10 @@
 #
 # WINEPREFIX defaults to Wine's own default (~/.wine); WINEDEBUG defaults to -all.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
-export WINEDEBUG=${WINEDEBUG:--all}
+WINE=${WINE:-$WINE64}
+WINESERVER=${WINESERVER:-$HOST_WINESERVER}
 
 if (($# == 0)); then
   echo "usage: $0 command [arguments...]" >&2
