@@ -5,6 +5,7 @@
 #include "common/patch_error.h"
 #include "common/platform.h"
 #include "installer/entry.h"
+#include "installer/operations.h"
 #include "installer/report.h"
 #include "installer/settings.h"
 #include "tests/support/install_scene.h"
@@ -100,6 +101,40 @@ TEST(InstallerCommandLine, LinuxBuildHasNoWindow) {
   EXPECT_EQ(verify.out + verify.err, "");
 }
 #endif
+
+// The one table that the entry and the dialog read: every operation's option, button and texts.
+TEST(OperationTable, EveryOperationHasItsOptionButtonAndTexts) {
+  struct Row {
+    Operation operation;
+    std::u16string flag;
+    int button;
+    std::u16string progress, dialog_done, entry_done;
+    bool dialog_asks, entry_asks;
+  };
+  selected_hotkey = u"Q";
+  const Row rows[] = {
+      {Operation::install, u"--install", 1, u"正在校验并独立安装…", u"安装完成。请运行 VANROLauncher.exe；原文开关：Q。", u"",
+       true, false},
+      {Operation::verify, u"--verify", 1005, u"正在校验补丁和隔离资源…", u"补丁及隔离资源校验通过。",
+       u"补丁及隔离资源校验通过。", false, false},
+      {Operation::uninstall, u"--uninstall", 1006, u"正在校验并移除补丁…",
+       u"已移除补丁。原游戏文件未改动，安装记录继续保留。", u"卸载完成。安装记录和用户配置副本仍保留在游戏目录。", true, true},
+  };
+  ASSERT_EQ(std::size(ALL_OPERATIONS), std::size(rows));
+  for (const Row& row : rows) {
+    const OperationRow& table = operation_row(row.operation);
+    EXPECT_EQ(table.flag, row.flag);
+    EXPECT_EQ(table.button, row.button);
+    EXPECT_EQ(table.progress, row.progress);
+    EXPECT_EQ(table.dialog_done(), row.dialog_done);
+    EXPECT_EQ(table.entry_done, row.entry_done);
+    EXPECT_EQ(table.dialog_question != nullptr, row.dialog_asks);
+    EXPECT_EQ(table.entry_question != nullptr, row.entry_asks);
+  }
+  EXPECT_EQ(operation_row(Operation::uninstall).entry_question(u"D:\\Game"),
+            u"从以下目录移除本补丁：\nD:\\Game\n\n原游戏 EXE 和 AdvData 资源保持原样。\n是否继续？");
+  selected_hotkey = u"X";
+}
 
 TEST(HotkeyLetter, AcceptsOneLetterAToYWithBlanksAround) {
   const std::vector<std::pair<std::u16string, int>> accepted = {
