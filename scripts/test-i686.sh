@@ -48,7 +48,7 @@ cmake --build --preset win32-tests -j "$jobs"
 
 step "the SHA-extension block function realigns its stack"
 # The object file, which keeps its symbols: the release programs are stripped.
-sha_object=build/win32-tests/CMakeFiles/vanro_installer.dir/integrity/sha256_x86.cpp.obj
+sha_object=build/win32-tests/CMakeFiles/vanro_integrity.dir/integrity/sha256_x86.cpp.obj
 sha_function=$(i686-w64-mingw32-objdump -d --no-show-raw-insn "$sha_object" |
   sed -n '/<__ZN13sha256_blocks14sha_extensionsEPjPKhj>:/,/^$/p')
 realign=$(grep -m 1 -E 'and +\$0xfffffff0,%esp' <<<"$sha_function" || true)
