@@ -34,12 +34,6 @@ bool is_verbatim_or_device_root_name(std::u16string_view name) {
   return name.size() == 3 && !is_drive_letter(name[0]) && !is_network_root_name(name);
 }
 
-// \\?\ and \??\: the prefixes below which the path reaches the file system unchanged.
-bool is_verbatim(std::u16string_view path) {
-  return path.size() >= 4 && path[0] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
-         (path[1] == u'\\' || path[1] == u'?');
-}
-
 bool is_unc(std::u16string_view element) {
   return element.size() == 3 && (element[0] | 0x20) == u'u' && (element[1] | 0x20) == u'n' &&
          (element[2] | 0x20) == u'c';
@@ -88,6 +82,11 @@ void remove_element(std::vector<std::u16string>& elements, std::size_t i, std::s
 
 bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+bool is_verbatim_path(std::u16string_view path) {
+  return path.size() >= 4 && path[0] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
+         (path[1] == u'\\' || path[1] == u'?');
+}
+
 PathParts split_path(std::u16string_view path) {
   std::size_t name = root_name_length(path);
   std::size_t dir_end = name;
@@ -115,7 +114,7 @@ std::u16string parent_path(std::u16string_view path) {
 std::u16string join_path(std::u16string_view directory, std::u16string_view relative) {
   // Windows passes a verbatim path to the file system as it stands, where '/' is no separator: a
   // record's _vanro/... below \\?\C:\game would name a file that does not exist.
-  const bool verbatim = is_verbatim(directory);
+  const bool verbatim = is_verbatim_path(directory);
   std::u16string joined(directory);
   if (!joined.empty() && !is_separator(joined.back())) joined.push_back(verbatim ? u'\\' : SEP);
   const std::size_t appended = joined.size();
@@ -147,7 +146,7 @@ std::size_t volume_root_length(std::u16string_view path) {
 }
 
 std::u16string without_verbatim_prefix(std::u16string_view path) {
-  if (!is_verbatim(path)) return std::u16string(path);
+  if (!is_verbatim_path(path)) return std::u16string(path);
   std::u16string_view rest = path.substr(4);
   std::u16string_view first = rest.substr(0, element_length(rest));
   if (first.size() == 2 && is_drive_letter(first[0]) && first[1] == u':') return std::u16string(rest);

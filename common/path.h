@@ -14,6 +14,8 @@ struct PathParts {
 bool is_separator(char16_t c);
 PathParts split_path(std::u16string_view path);
 bool is_absolute_path(std::u16string_view path);
+// Whether the path starts with \\?\ or \??\: below them it reaches the file system unchanged.
+bool is_verbatim_path(std::u16string_view path);
 
 // The path without its last element and the separators before it; never cuts into the root.
 std::u16string parent_path(std::u16string_view path);

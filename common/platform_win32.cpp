@@ -72,14 +72,9 @@ struct SystemPath {
 
 constexpr std::size_t NEW_FOLDER_LIMIT = MAX_PATH - 12;
 
-bool is_verbatim_text(const std::u16string& path) {
-  return path.size() >= 4 && path[0] == u'\\' && path[2] == u'?' && path[3] == u'\\' &&
-         (path[1] == u'\\' || path[1] == u'?');
-}
-
 SystemPath system_path(const std::u16string& path, std::size_t limit = MAX_PATH) {
   std::u16string text = path;
-  if (path.size() >= limit && !is_verbatim_text(path)) {
+  if (path.size() >= limit && !is_verbatim_path(path)) {
     std::u16string normal = lexically_normal(path);
     PathParts parts = split_path(normal);
     bool drive = parts.root_name.size() == 2 && parts.root_name[1] == u':' && !parts.root_directory.empty();
@@ -88,7 +83,7 @@ SystemPath system_path(const std::u16string& path, std::size_t limit = MAX_PATH)
     if (share) text = u"\\\\?\\UNC\\" + normal.substr(2);
   }
   SystemPath result{std::wstring(text.begin(), text.end())};
-  result.usable = !(faults::windows_path_limits() && text.size() >= limit && !is_verbatim_text(text));
+  result.usable = !(faults::windows_path_limits() && text.size() >= limit && !is_verbatim_path(text));
   return result;
 }
 
@@ -257,18 +252,10 @@ std::error_code create_directory(const std::u16string& path) {
 std::error_code remove_directory(const std::u16string& path) {
   if (injected_fault("remove_directory", path)) return last_error_code();
   SystemPath name = system_path(path);
-  if (!too_long(name) && RemoveDirectoryW(name.c_str())) return {};
-  switch (DWORD code = last_error()) {
-    case ERROR_DIR_NOT_EMPTY:
-      return std::make_error_code(std::errc::directory_not_empty);
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return std::make_error_code(std::errc::no_such_file_or_directory);
-    case ERROR_DIRECTORY:  // the name is a file's
-      return std::make_error_code(std::errc::not_a_directory);
-    default:
-      return std::error_code(static_cast<int>(code), std::system_category());
-  }
+  // ERROR_DIR_NOT_EMPTY, ERROR_FILE_NOT_FOUND and ERROR_DIRECTORY (the name is a file's) compare
+  // equal to the conditions the interface names.
+  if (too_long(name) || !RemoveDirectoryW(name.c_str())) return last_error_code();
+  return {};
 }
 
 // Zero access and every share mode: the path can be asked about whoever holds it open, and backup
@@ -292,8 +279,8 @@ std::optional<std::u16string> reached_path(const std::u16string& path) {
     asked = name_info();
   }
   CloseHandle(file);
-  const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
   if (!asked) return std::nullopt;
+  const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
   wchar_t volume[16];
   std::swprintf(volume, 16, L"%08lx:", static_cast<unsigned long>(identity.dwVolumeSerialNumber));
   return from_wide(volume, 9) + from_wide(info->FileName, info->FileNameLength / sizeof(wchar_t));
@@ -548,7 +535,7 @@ namespace {
 // The profile functions take a full path of fewer than MAX_PATH characters without a verbatim
 // prefix: they are not long-path aware (Wine's refuse a longer path outright).
 bool profile_functions_take(const std::u16string& path) {
-  return path.size() < MAX_PATH && !is_verbatim_text(path);
+  return path.size() < MAX_PATH && !is_verbatim_path(path);
 }
 
 }  // namespace

@@ -49,7 +49,6 @@ std::optional<std::u16string> section_of(std::u16string_view line) {
 // Where the key stands in its section, and the line after the section's last line that is not blank.
 struct KeyPlace {
   bool section_found = false;
-  std::optional<std::size_t> key_line;  // the first of key_lines
   std::vector<std::size_t> key_lines;
   std::size_t insert_at = 0;
 };
@@ -72,7 +71,6 @@ KeyPlace find_key(const std::u16string& text, const std::vector<Line>& lines, co
     if (equals != std::u16string_view::npos && equal_ignoring_case(trim(line.substr(0, equals)), key))
       place.key_lines.push_back(i);
   }
-  if (!place.key_lines.empty()) place.key_line = place.key_lines.front();
   return place;
 }
 
@@ -132,8 +130,8 @@ std::u16string with_profile_value(const std::u16string& text, const std::u16stri
   std::vector<Line> lines = lines_of(changed);
   KeyPlace place = find_key(changed, lines, section, key);
   std::u16string eol = changed.find(u"\r\n") != std::u16string::npos || changed.empty() ? u"\r\n" : u"\n";
-  if (place.key_line) {
-    const Line& line = lines[*place.key_line];
+  if (!place.key_lines.empty()) {
+    const Line& line = lines[place.key_lines.front()];
     std::u16string_view old = line_text(changed, line);
     std::u16string entry = trim(old.substr(0, old.find(u'='))) + u"=" + value;
     std::size_t end = line.end > line.begin && changed[line.end - 1] == u'\r' ? line.end - 1 : line.end;
