@@ -8,6 +8,7 @@
 #include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
+#include "common/retrying.h"
 
 namespace {
 
@@ -24,13 +25,25 @@ struct OpenFile {
 
 // Opens a file for reading and learns its size, refusing one over `limit` before anything is read
 // or allocated.
-uint64_t open_within_limit(const std::u16string& path, uint64_t limit, OpenFile& file) {
-  if (platform::open_for_read(path, file.handle)) throw PatchError("Cannot open input file");
+uint64_t open_within_limit(const std::u16string& path, uint64_t limit, OpenFile& file,
+                           retrying::Owner owner = retrying::Owner::anyone) {
+  if (retrying::open_for_read(path, file.handle, owner)) throw PatchError("Cannot open input file");
   file.open = true;
   uint64_t size = 0;
   if (platform::open_file_size(file.handle, size) || size > limit) throw PatchError("File size exceeds limit");
   return size;
 }
+
+// Writes the whole content with one call and flushes it through the same handle.
+void write_and_flush(platform::FileHandle file, const std::string& content, const char* incomplete) {
+  uint64_t done = 0;
+  if (!content.empty() && (platform::write_file(file, content.data(), content.size(), done) || done != content.size()))
+    throw PatchError(incomplete);
+  if (platform::flush_file(file)) throw PatchError(incomplete);
+}
+
+// Pieces of a copy: large enough that a file of a few megabytes takes a few calls.
+constexpr uint64_t COPY_PIECE = 1048576;
 
 }  // namespace
 
@@ -47,9 +60,9 @@ std::string read_whole_file(const std::u16string& path, uint64_t limit) {
   return buffer;
 }
 
-void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look) {
+void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look, retrying::Owner owner) {
   OpenFile file;
-  const uint64_t size = open_within_limit(path, limit, file);
+  const uint64_t size = open_within_limit(path, limit, file, owner);
 
   // The open handle keeps writers out, so the pieces are one consistent file.
   constexpr uint64_t PIECE = 65536;
@@ -74,16 +87,30 @@ void read_file_pulled(const std::u16string& path, uint64_t limit,
 
 void write_new_file(const std::u16string& path, const std::string& content) {
   OpenFile file;
-  if (platform::create_new_file(path, file.handle)) throw PatchError("Cannot create new file");
+  if (retrying::create_new_file(path, file.handle)) throw PatchError("Cannot create new file");
   file.open = true;
+  write_and_flush(file.handle, content, "Incomplete file write");
+}
 
-  uint64_t done = 0;
-  if (!content.empty() &&
-      (platform::write_file(file.handle, content.data(), content.size(), done) || done != content.size()))
-    throw PatchError("Incomplete file write");
-  std::error_code flush_error = platform::flush_file(file.handle);
-  file.close();
-  if (flush_error) throw PatchError("Incomplete file write");
+void write_staged_file(const StagedWrite& write, const std::string& content) {
+  OpenFile file;
+  if (retrying::create_new_file(write.staging, file.handle)) throw PatchError(write.cannot_create);
+  file.open = true;
+  // From here until the rename, a failure deletes the staging file before it is raised: a crash
+  // leaves it, and only it, for the next run to judge.
+  try {
+    write_and_flush(file.handle, content, write.incomplete);
+    file.close();
+    if (write.check) write.check();
+    std::error_code error = write.replace ? retrying::replace_file(write.staging, write.target)
+                                          : retrying::move_file_new(write.staging, write.target);
+    if (error == std::errc::file_exists && write.target_exists) throw PatchError(write.target_exists);
+    if (error) throw PatchError(write.cannot_place);
+  } catch (...) {
+    file.close();
+    retrying::delete_file(write.staging);
+    throw;
+  }
 }
 
 void create_directories(const std::u16string& directory) {
@@ -91,10 +118,41 @@ void create_directories(const std::u16string& directory) {
   if (directory.empty() || (!platform::directory_status(directory, is_directory) && is_directory)) return;
   std::u16string parent = parent_path(directory);
   if (parent != directory) create_directories(parent);
-  std::error_code error = platform::create_directory(directory);
+  std::error_code error = retrying::create_directory(directory);
   if (error == std::errc::file_exists && !platform::directory_status(directory, is_directory) && is_directory)
     return;
   if (error) throw std::filesystem::filesystem_error("create_directories", std::filesystem::path(directory), error);
+}
+
+platform::FileHandle copy_into_new_file(const std::u16string& source, const std::u16string& destination,
+                                        const FilePieceLook& look) {
+  if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
+  create_directories(parent_path(destination));
+  OpenFile from, to;
+  uint64_t size = 0;
+  if (retrying::open_for_read(source, from.handle)) throw PatchError("无法创建文件副本。");
+  from.open = true;
+  if (platform::open_file_size(from.handle, size) || retrying::create_new_file(destination, to.handle))
+    throw PatchError("无法创建文件副本。");
+  to.open = true;
+  try {
+    std::string piece(static_cast<std::size_t>(size < COPY_PIECE ? size : COPY_PIECE), '\0');
+    for (uint64_t offset = 0; offset < size;) {
+      uint64_t want = size - offset < COPY_PIECE ? size - offset : COPY_PIECE, read = 0, written = 0;
+      if (platform::read_file(from.handle, piece.data(), want, read) || read != want ||
+          platform::write_file(to.handle, piece.data(), want, written) || written != want)
+        throw PatchError("无法创建文件副本。");
+      if (look) look(offset, piece.data(), want);
+      offset += want;
+    }
+  } catch (...) {
+    // Like a failed system copy, a failed copy leaves no destination behind.
+    to.close();
+    retrying::delete_file(destination);
+    throw;
+  }
+  to.open = false;
+  return to.handle;
 }
 
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination) {
@@ -104,7 +162,12 @@ void copy_to_new_file(const std::u16string& source, const std::u16string& destin
 }
 
 void copy_walked_to_new_file(const std::u16string& source, const std::u16string& destination) {
-  if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
-  create_directories(parent_path(destination));
-  if (platform::copy_file_new(source, destination)) throw PatchError("无法创建文件副本。");
+  OpenFile copy;
+  copy.handle = copy_into_new_file(source, destination);
+  copy.open = true;
+  if (platform::flush_file(copy.handle)) {
+    copy.close();
+    retrying::delete_file(destination);
+    throw PatchError("无法创建文件副本。");
+  }
 }

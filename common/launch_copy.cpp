@@ -56,23 +56,6 @@ bool file_has_launch_fixes(const std::u16string& path) {
   return found == LAUNCH_FIX_TABLE.size();
 }
 
-namespace {
-
-// Writes, flushes, checks and renames the staging file that the writer has just created.
-void fill_and_place_staging(platform::FileHandle file, bool& open, const std::u16string& staging,
-                            const std::u16string& target, const std::string& bytes) {
-  uint64_t done = 0;
-  if (platform::write_file(file, bytes.data(), bytes.size(), done) || done != bytes.size())
-    throw PatchError("无法完整写入启动副本。");
-  if (platform::flush_file(file)) throw PatchError("无法完整写入启动副本。");
-  platform::close_file(file);
-  open = false;
-  if (!file_has_launch_fixes(staging)) throw PatchError("启动副本的补丁指令校验失败。");
-  if (platform::move_file_new(staging, target)) throw PatchError("无法保存启动副本，目标可能已存在或正被使用。");
-}
-
-}  // namespace
-
 void write_launch_copy(const std::u16string& target, const std::string& bytes) {
   check_no_reparse_points(target);
   create_directories(parent_path(target));
@@ -80,15 +63,10 @@ void write_launch_copy(const std::u16string& target, const std::string& bytes) {
 
   // The copy exists only as this staging file until the rename: a crash leaves no file under
   // the final name that a launcher or a verify would take for a finished launch copy.
-  std::u16string staging = target + STAGING_SUFFIX;
-  platform::FileHandle file{};
-  if (platform::create_new_file(staging, file)) throw PatchError("无法创建启动副本的临时文件。");
-  bool open = true;
-  try {
-    fill_and_place_staging(file, open, staging, target, bytes);
-  } catch (...) {
-    if (open) platform::close_file(file);
-    platform::delete_file(staging);
-    throw;
-  }
+  StagedWrite write{target + STAGING_SUFFIX, target, "无法创建启动副本的临时文件。", "无法完整写入启动副本。",
+                    "无法保存启动副本，目标可能已存在或正被使用。"};
+  write.check = [&] {
+    if (!file_has_launch_fixes(write.staging)) throw PatchError("启动副本的补丁指令校验失败。");
+  };
+  write_staged_file(write, bytes);
 }

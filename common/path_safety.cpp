@@ -7,6 +7,7 @@
 #include "common/path.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
+#include "common/retrying.h"
 #include "common/text.h"
 
 namespace {
@@ -31,28 +32,6 @@ std::vector<std::size_t> walked_lengths(std::u16string_view path) {
     current = current.substr(0, parent);
   }
   return lengths;
-}
-
-struct Walk {
-  bool crosses_reparse_point = false;
-  platform::AttributeQuery path;  // what the walk learnt of the path itself
-};
-
-// Asks about the folders from the top down and stops at the first reparse point, or below the first
-// folder that is not found: nothing can exist below it, so no link either. A target whose folders
-// are still to be made is asked about once, not once a missing folder (each of which costs Wine a
-// scan of the folder above). A path below a missing folder is missing too.
-Walk walk_down(const std::u16string& path) {
-  std::vector<std::size_t> lengths = walked_lengths(path);
-  Walk walk;
-  std::u16string current;  // one buffer for every prefix
-  for (auto length = lengths.rbegin(); length != lengths.rend(); ++length) {
-    current.assign(path, 0, *length);
-    walk.path = platform::query_attributes(current);
-    if (is_reparse(walk.path.attributes)) return {true, walk.path};
-    if (walk.path.missing) return {false, {std::nullopt, true}};
-  }
-  return walk;
 }
 
 // The names Windows keeps for devices in every folder, as the stem of an element: the part before
@@ -83,10 +62,63 @@ std::pair<std::u16string_view, std::u16string_view> split_last(std::u16string_vi
   return {path.substr(0, folder), path.substr(name, end - name)};
 }
 
-std::optional<std::u16string> folder_reached_path(const std::u16string& folder, ReachedFolders* known) {
-  if (!known) return platform::reached_path(folder);
+// Whether `reached`, what an open of something named `own_name` reached, is that name in
+// `folder_reached`, what an open of its folder reached; names compared as the volume compares them.
+bool reaches_own_name(std::u16string_view reached, std::u16string_view folder_reached, std::u16string_view own_name) {
+  auto [reached_folder, reached_name] = split_last(reached);
+  while (!folder_reached.empty() && is_separator(folder_reached.back())) folder_reached.remove_suffix(1);
+  return reached_folder == folder_reached &&
+         platform::lower_case(std::u16string(reached_name)) == platform::lower_case(std::u16string(own_name));
+}
+
+// Wine marks every Linux mount point with the reparse-point attribute: a Steam Deck's /home, an SD
+// card or a second disk under /run/media or /mnt. Such a folder leads nowhere else: an open of it
+// reaches the folder itself, by its own name in the folder above it, on a volume other than that
+// folder's. What does lead elsewhere is told apart: a link or a junction reaches another name, a
+// volume mount point the root of its volume, and a cloud folder stays on the volume above it.
+bool is_mount_point_of_its_own(const std::u16string& folder) {
+  platform::Reached reached, above;
+  if (retrying::reached(folder, reached) || retrying::reached(parent_path(folder), above)) return false;
+  return reached.identity.volume != above.identity.volume &&
+         reaches_own_name(reached.path, above.path, split_last(folder).second);
+}
+
+bool leads_elsewhere(const std::u16string& path, const std::optional<uint32_t>& attributes) {
+  if (!is_reparse(attributes)) return false;
+  return !(*attributes & platform::ATTRIBUTE_DIRECTORY) || !is_mount_point_of_its_own(path);
+}
+
+struct Walk {
+  std::optional<std::u16string> reparse_point;  // the topmost one, if any
+  platform::AttributeQuery path;                // what the walk learnt of the path itself
+};
+
+// Asks about the folders from the top down and stops at the first reparse point, or below the first
+// folder that is not found: nothing can exist below it, so no link either. A target whose folders
+// are still to be made is asked about once, not once a missing folder (each of which costs Wine a
+// scan of the folder above). A path below a missing folder is missing too.
+Walk walk_down(const std::u16string& path) {
+  std::vector<std::size_t> lengths = walked_lengths(path);
+  Walk walk;
+  std::u16string current;  // one buffer for every prefix
+  for (auto length = lengths.rbegin(); length != lengths.rend(); ++length) {
+    current.assign(path, 0, *length);
+    walk.path = platform::query_attributes(current);
+    if (leads_elsewhere(current, walk.path.attributes)) return {current, walk.path};
+    if (walk.path.missing) return {std::nullopt, {std::nullopt, true}};
+  }
+  return walk;
+}
+
+std::optional<platform::Reached> folder_reached(const std::u16string& folder, ReachedFolders* known) {
+  auto ask = [&]() -> std::optional<platform::Reached> {
+    platform::Reached reached;
+    if (retrying::reached(folder, reached)) return std::nullopt;
+    return reached;
+  };
+  if (!known) return ask();
   auto found = known->find(folder);
-  if (found == known->end()) found = known->emplace(folder, platform::reached_path(folder)).first;
+  if (found == known->end()) found = known->emplace(folder, ask()).first;
   return found->second;
 }
 
@@ -134,11 +166,13 @@ bool is_plain_file(const std::u16string& path) {
   return attributes && is_plain(*attributes);
 }
 
-bool crosses_reparse_point(const std::u16string& path) { return walk_down(path).crosses_reparse_point; }
+std::optional<std::u16string> reparse_point_on(const std::u16string& path) { return walk_down(path).reparse_point; }
+
+bool crosses_reparse_point(const std::u16string& path) { return reparse_point_on(path).has_value(); }
 
 platform::AttributeQuery check_no_reparse_points(const std::u16string& path) {
   Walk walk = walk_down(path);
-  if (walk.crosses_reparse_point) throw PatchError("目录含符号链接或重解析点，操作已停止。");
+  if (walk.reparse_point) throw PatchError(REPARSE_POINT_MESSAGE);
   return walk.path;
 }
 
@@ -157,8 +191,7 @@ void check_signature_path(const std::u16string& path) {
   }
   for (const std::u16string& p : reparse_walk_paths(path)) {
     std::optional<uint32_t> attributes = platform::file_attributes(p);
-    if (!attributes || (*attributes & platform::ATTRIBUTE_REPARSE_POINT))
-      throw PatchError("补丁签名路径缺失或包含重解析点。");
+    if (!attributes || leads_elsewhere(p, attributes)) throw PatchError("补丁签名路径缺失或包含重解析点。");
   }
 }
 
@@ -211,19 +244,15 @@ bool ends_with_staging_suffix(std::string_view path) {
 }
 
 bool is_disguised_link(const std::u16string& path, ReachedFolders* known) {
-  std::optional<std::u16string> reached = platform::reached_path(path);
-  std::optional<std::u16string> folder_reached = folder_reached_path(parent_path(path), known);
-  if (!reached || !folder_reached) return true;
-  auto [reached_folder, reached_name] = split_last(*reached);
-  std::u16string_view own_name = split_last(path).second;
-  std::u16string_view folder = *folder_reached;
-  while (!folder.empty() && is_separator(folder.back())) folder.remove_suffix(1);
-  return reached_folder != folder ||
-         platform::lower_case(std::u16string(reached_name)) != platform::lower_case(std::u16string(own_name));
+  platform::Reached reached;
+  if (retrying::reached(path, reached)) return true;
+  std::optional<platform::Reached> folder = folder_reached(parent_path(path), known);
+  return !folder || reached.identity.volume != folder->identity.volume ||
+         !reaches_own_name(reached.path, folder->path, split_last(path).second);
 }
 
 void check_not_disguised_link(const std::u16string& path, ReachedFolders* known) {
-  if (is_disguised_link(path, known)) throw PatchError("目录含符号链接或重解析点，操作已停止。");
+  if (is_disguised_link(path, known)) throw PatchError(REPARSE_POINT_MESSAGE);
 }
 
 bool same_path(std::u16string_view a, std::u16string_view b) {

@@ -17,9 +17,14 @@ inline constexpr char16_t STAGING_SUFFIX[] = u".vanro-new";
 // The paths that the reparse-point walks ask about, deepest first: the path and every directory
 // above it down to, but not including, the root of its volume.
 std::vector<std::u16string> reparse_walk_paths(const std::u16string& path);
-// True when the path or a directory above it (up to its volume's root) is a reparse point or link.
+inline constexpr char REPARSE_POINT_MESSAGE[] = "目录含符号链接或重解析点，操作已停止。";
+
+// The topmost of the path and the directories above it (up to its volume's root) that is a link or
+// another reparse point that leads elsewhere; nullopt when there is none. A folder that Wine marks
+// because a file system is mounted there leads nowhere else and does not count.
+std::optional<std::u16string> reparse_point_on(const std::u16string& path);
 bool crosses_reparse_point(const std::u16string& path);
-// Raises "目录含符号链接或重解析点，操作已停止。" when crosses_reparse_point. Returns what the walk
+// Raises REPARSE_POINT_MESSAGE when crosses_reparse_point. Returns what the walk
 // learnt of the path itself: its attributes, or that it is missing (also when a folder above it is).
 platform::AttributeQuery check_no_reparse_points(const std::u16string& path);
 void check_signature_path(const std::u16string& path);
@@ -39,14 +44,14 @@ std::u16string resolve_package_path(const std::u16string& base, std::string_view
 bool same_path(std::u16string_view a, std::u16string_view b);
 
 // What the system reaches through folders already asked about, by folder, for a run that asks about many files.
-using ReachedFolders = std::map<std::u16string, std::optional<std::u16string>>;
+using ReachedFolders = std::map<std::u16string, std::optional<platform::Reached>>;
 // Whether the file at the path is reached through a link that its attributes do not show, or this
 // cannot be told: Wine shows a Unix link to a file as a plain file, and deleting, renaming or
 // rewriting it changes the file it points to, wherever that lies. A file is its own when what the
 // system reaches through it is a file of that name in the folder the system reaches through the
 // path's folder. For a file that exists; `known` keeps the folders' answers between calls.
 bool is_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
-// Raises "目录含符号链接或重解析点，操作已停止。" when is_disguised_link.
+// Raises REPARSE_POINT_MESSAGE when is_disguised_link.
 void check_not_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
 
 // Whether something exists at the path (its attributes can be read).

@@ -69,6 +69,11 @@ inline std::optional<uint32_t> file_attributes(const std::u16string& path) { ret
 // that is not read-only is left as it is.
 std::error_code clear_read_only(const std::u16string& path);
 
+// Whether the call failed only because another program holds the file open in a way that shuts this
+// call out (a sharing or lock violation on Windows; on Linux the advisory lock of a writer): the same
+// call may succeed a moment later. What to do about it is the caller's business.
+bool is_held(const std::error_code& error);
+
 // Whether the path is a directory, following links. A missing path gives false with no error;
 // any other failure of the query is returned as the error.
 std::error_code directory_status(const std::u16string& path, bool& is_directory);
@@ -84,11 +89,22 @@ std::error_code create_directory(const std::u16string& path);
 // not_a_directory (something else is there).
 std::error_code remove_directory(const std::u16string& path);
 
-// What the path reaches once every link on the way is followed, as a text that names it among all
-// files of the machine: on Windows the volume's serial number in hex, a colon, and the path on that
-// volume (GetFileInformationByHandle and GetFileInformationByHandleEx with FileNameInfo, of the path
-// opened without access); on Linux its realpath. nullopt when it cannot be opened or asked.
-std::optional<std::u16string> reached_path(const std::u16string& path);
+// The names a folder lists, "." and ".." left out (FindFirstFileW, FindNextFileW).
+std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names);
+
+// What an open of a path reaches once every link on the way is followed: the file's identity (the
+// volume's serial number and the file's index on it) and its path on that volume, which together
+// name it among all files of the machine (GetFileInformationByHandle and GetFileInformationByHandleEx
+// with FileNameInfo, of the path opened without access; on Linux the device, the inode and realpath).
+struct FileIdentity {
+  uint64_t volume = 0, index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+struct Reached {
+  FileIdentity identity;
+  std::u16string path;
+};
+std::error_code reached(const std::u16string& path, Reached& result);
 
 // GetDiskFreeSpaceExW: the bytes free to the calling user on the volume of the path.
 std::optional<uint64_t> free_disk_space(const std::u16string& path);
@@ -111,8 +127,6 @@ std::error_code write_file(FileHandle file, const void* data, uint64_t size, uin
 std::error_code flush_file(FileHandle file);
 void close_file(FileHandle file);
 
-// CopyFileW with bFailIfExists: never overwrites; copies attributes and times with the content.
-std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination);
 // MoveFileExW with MOVEFILE_WRITE_THROUGH alone: fails (file_exists) when the destination exists.
 std::error_code move_file_new(const std::u16string& source, const std::u16string& destination);
 struct FileMove {
@@ -125,8 +139,9 @@ std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& 
 
 // Starts writing the file's cached data to disk and returns at once (Linux's sync_file_range; on
 // Windows nothing). Starting every file of a batch before flushing any lets their writes overlap.
-void start_writeback(const std::u16string& path);
-// Opens the file for writing and flushes it (FlushFileBuffers): its data is on disk when this returns.
+void start_writeback(FileHandle file);
+// Opens the file for writing, sharing it with every other opener, and flushes it (FlushFileBuffers):
+// its data is on disk when this returns. For a file that another writer (the profile functions) wrote.
 std::error_code flush_file_at(const std::u16string& path);
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH: the destination, if any,
 // is replaced by the source in one step.
@@ -145,6 +160,8 @@ struct LocalTime {
   unsigned year, month, day, hour, minute, second;
 };
 LocalTime local_time();
+// Sleep. Test builds that answer calls with injected holds make it return at once.
+void sleep_ms(unsigned milliseconds);
 unsigned long current_process_id();
 
 // The executable paths of every other process that can be opened and queried
@@ -169,8 +186,8 @@ void initialize_com();
 std::optional<std::u16string> system_profile_string(const std::u16string& section, const std::u16string& key,
                                                     const std::u16string& fallback, const std::u16string& path,
                                                     std::size_t buffer_chars);
-// WritePrivateProfileStringW(section, key, value, path): whether it wrote; nullopt as above.
-std::optional<bool> write_system_profile_string(const std::u16string& section, const std::u16string& key,
+// WritePrivateProfileStringW(section, key, value, path): how the write ended; nullopt as above.
+std::optional<std::error_code> write_system_profile_string(const std::u16string& section, const std::u16string& key,
                                                 const std::u16string& value, const std::u16string& path);
 // WritePrivateProfileStringW(NULL, NULL, NULL, path), where the platform has profile functions.
 void flush_system_profile(const std::u16string& path);
@@ -202,9 +219,10 @@ void write_stderr(std::string_view utf8);
 
 // ---- Test hooks -------------------------------------------------------------------------------
 //
-// In test builds a test can make the Nth mutating call (create, write, flush, copy, rename,
-// delete, attribute change, directory create or remove, profile write) fail, end the process
-// abruptly there, or cut the power there: then every file loses what was written to it since its
+// In test builds a test can make the Nth mutating call (create, write, flush, rename, delete,
+// attribute change, directory create or remove, profile write) fail, end the process abruptly there,
+// make it and the next calls that name a path answer "held by another opener" K times in all (as
+// a scanner that holds a new file for a moment makes them answer), or cut the power there: then every file loses what was written to it since its
 // last flush (zeroed in place, or cut back to its flushed length), while completed creates,
 // renames and deletes stay, as a journaling file system keeps them. It can pretend a given amount
 // of free disk space, and make the Windows build refuse, as a default Windows does, every path of
@@ -213,8 +231,9 @@ void write_stderr(std::string_view utf8);
 // VANRO_WINDOWS_PATH_LIMITS ("1") set the same from outside, for tests that run the programs.
 // In builds with a real key the hooks are compiled out and these functions do nothing.
 namespace testing {
-enum class FaultMode { none, fail, crash, cut_zero, cut_truncate };
-void set_fault(FaultMode mode, uint64_t nth);
+enum class FaultMode { none, fail, crash, held, cut_zero, cut_truncate };
+// `times` counts the held answers of FaultMode::held.
+void set_fault(FaultMode mode, uint64_t nth, uint64_t times = 1);
 // Mutating calls counted since the last set_fault.
 uint64_t mutating_calls();
 void set_free_space(std::optional<uint64_t> bytes);
@@ -223,7 +242,7 @@ void set_windows_path_limits(bool on);
 // step of an operation (the call counter starts again as with set_fault).
 void run_at(uint64_t nth, std::function<void()> action);
 // Between the two calls, every mutating call is also written down in order: its name (the platform
-// function's) and the path it changes (a copy's destination, a move's source; none for a handle).
+// function's) and the path it changes (a move's source; none for a handle).
 struct MutatingCall {
   std::string call;
   std::u16string path;

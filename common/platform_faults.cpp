@@ -22,6 +22,7 @@ struct DirtyFile {
 struct FaultState {
   testing::FaultMode mode = testing::FaultMode::none;
   uint64_t nth = 0;
+  uint64_t times = 1;  // held answers still to give, in FaultMode::held
   uint64_t calls = 0;
   std::optional<uint64_t> free_space;
   bool windows_path_limits = false;
@@ -43,12 +44,14 @@ FaultState& state() {
 testing::FaultMode mode_named(const std::string& name) {
   if (name == "fail") return testing::FaultMode::fail;
   if (name == "crash") return testing::FaultMode::crash;
+  if (name == "held") return testing::FaultMode::held;
   if (name == "cut-zero") return testing::FaultMode::cut_zero;
   if (name == "cut-truncate") return testing::FaultMode::cut_truncate;
   return testing::FaultMode::none;
 }
 
-// VANRO_FAULT="MODE:N"; VANRO_FREE_SPACE="BYTES"; VANRO_WINDOWS_PATH_LIMITS="1". Read once, on first use.
+// VANRO_FAULT="MODE:N" (or "held:N:K"); VANRO_FREE_SPACE="BYTES"; VANRO_WINDOWS_PATH_LIMITS="1".
+// Read once, on first use.
 void load_environment(FaultState& s) {
   if (s.loaded) return;
   s.loaded = true;
@@ -57,7 +60,9 @@ void load_environment(FaultState& s) {
     auto colon = text.find(':');
     if (colon != std::string::npos) {
       s.mode = mode_named(text.substr(0, colon));
-      s.nth = std::strtoull(text.c_str() + colon + 1, nullptr, 10);
+      char* end = nullptr;
+      s.nth = std::strtoull(text.c_str() + colon + 1, &end, 10);
+      if (end && *end == ':') s.times = std::strtoull(end + 1, nullptr, 10);
     }
   }
   if (const char* space = std::getenv("VANRO_FREE_SPACE")) s.free_space = std::strtoull(space, nullptr, 10);
@@ -104,18 +109,49 @@ void add_range(DirtyFile& file, uint64_t offset, uint64_t length) {
 
 namespace faults {
 
-bool fail_here([[maybe_unused]] const char* call, [[maybe_unused]] const std::u16string& path) {
+Injected fail_here([[maybe_unused]] const char* call, [[maybe_unused]] const std::u16string& path) {
 #ifdef VANRO_TEST_BUILD
   FaultState& s = state();
   load_environment(s);
   ++s.calls;
   if (s.recording) s.recorded.push_back({call, path});
   if (s.action && s.calls == s.action_at) std::exchange(s.action, nullptr)();
-  if (s.mode == testing::FaultMode::none || s.calls != s.nth) return false;
-  if (s.mode == testing::FaultMode::fail) return true;
+  // A hold keeps a file from being opened, renamed or deleted: only calls that name a path meet it,
+  // from the chosen call on, until it has been answered the chosen number of times.
+  if (s.mode == testing::FaultMode::held) {
+    if (s.calls < s.nth || path.empty() || s.times == 0) return Injected::none;
+    --s.times;
+    return Injected::held;
+  }
+  if (s.mode == testing::FaultMode::none || s.calls != s.nth) return Injected::none;
+  if (s.mode == testing::FaultMode::fail) return Injected::fault;
   if (s.mode != testing::FaultMode::crash) lose_unflushed_data(s);
   // The process ends at once: no destructors, no flushing of the program's own buffers.
   std::_Exit(86);
+#else
+  return Injected::none;
+#endif
+}
+
+Injected fail_here(const char* call, [[maybe_unused]] FileHandle file) {
+#ifdef VANRO_TEST_BUILD
+  FaultState& s = state();
+  auto path = s.handles.find(file);
+  if (s.recording && path != s.handles.end()) {
+    s.recording = false;
+    Injected injected = fail_here(call);
+    s.recording = true;
+    s.recorded.push_back({call, path->second});
+    return injected;
+  }
+#endif
+  return fail_here(call);
+}
+
+bool instant_waits() {
+#ifdef VANRO_TEST_BUILD
+  load_environment(state());
+  return state().mode == testing::FaultMode::held;
 #else
   return false;
 #endif
@@ -206,12 +242,13 @@ void deleted(const std::u16string&) {}
 
 namespace testing {
 
-void set_fault([[maybe_unused]] FaultMode mode, [[maybe_unused]] uint64_t nth) {
+void set_fault([[maybe_unused]] FaultMode mode, [[maybe_unused]] uint64_t nth, [[maybe_unused]] uint64_t times) {
 #ifdef VANRO_TEST_BUILD
   FaultState& s = state();
   s.loaded = true;
   s.mode = mode;
   s.nth = nth;
+  s.times = times;
   s.calls = 0;
 #endif
 }

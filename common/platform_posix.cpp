@@ -102,8 +102,21 @@ std::u16string from_native(const std::string& path) {
 
 std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
 
-// What a call that a test made fail reports: an I/O error, as a failing disk would.
-std::error_code injected() { return std::make_error_code(std::errc::io_error); }
+// What a call that a test made fail reports: an I/O error, as a failing disk would; or, for an
+// injected hold, what a writer's lock makes our readers meet.
+std::error_code injected(faults::Injected kind) {
+  return std::make_error_code(kind == faults::Injected::held ? std::errc::operation_would_block : std::errc::io_error);
+}
+
+// Asks the test hook about a mutating call on a path or an open file; `error` receives what the call
+// must answer instead.
+template <typename Subject>
+bool injected_fault(const char* call, const Subject& subject, std::error_code& error) {
+  faults::Injected kind = faults::fail_here(call, subject);
+  if (kind == faults::Injected::none) return false;
+  error = injected(kind);
+  return true;
+}
 
 // The read-only attribute of Windows, as Wine maps it: a plain file that its owner may not write.
 // Like DeleteFileW, delete_file refuses such a file, so that the programs meet it here as well.
@@ -204,8 +217,13 @@ std::error_code clear_read_only(const std::u16string& path) {
   if (p.empty()) return std::make_error_code(std::errc::invalid_argument);
   if (::lstat(p.c_str(), &st) != 0) return last_error();
   if (!is_read_only(st)) return {};
-  if (faults::fail_here("clear_read_only", path)) return injected();
+  if (std::error_code error; injected_fault("clear_read_only", path, error)) return error;
   return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? std::error_code() : last_error();
+}
+
+// The advisory lock of a file being written is what keeps our readers out here.
+bool is_held(const std::error_code& error) {
+  return error == std::errc::operation_would_block || error == std::errc::resource_unavailable_try_again;
 }
 
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
@@ -232,26 +250,40 @@ std::error_code file_size(const std::u16string& path, uint64_t& size) {
 }
 
 std::error_code create_directory(const std::u16string& path) {
-  if (faults::fail_here("create_directory", path)) return injected();
+  if (std::error_code error; injected_fault("create_directory", path, error)) return error;
   std::string p = native(path);
   if (::mkdir(p.c_str(), 0755) != 0) return errno == EEXIST ? std::make_error_code(std::errc::file_exists) : last_error();
   return {};
 }
 
 std::error_code remove_directory(const std::u16string& path) {
-  if (faults::fail_here("remove_directory", path)) return injected();
+  if (std::error_code error; injected_fault("remove_directory", path, error)) return error;
   if (::rmdir(native(path).c_str()) == 0) return {};
   // Linux may say either for a directory that holds something.
   if (errno == EEXIST) return std::make_error_code(std::errc::directory_not_empty);
   return last_error();
 }
 
-std::optional<std::u16string> reached_path(const std::u16string& path) {
+std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names) {
+  names.clear();
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(native(path).c_str()), ::closedir);
+  if (!folder) return last_error();
+  while (dirent* entry = ::readdir(folder.get())) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(from_native(name));
+  }
+  return {};
+}
+
+std::error_code reached(const std::u16string& path, Reached& result) {
   std::string p = native(path);
-  if (p.empty()) return std::nullopt;
+  struct stat st {};
+  if (p.empty()) return std::make_error_code(std::errc::invalid_argument);
   std::unique_ptr<char, void (*)(void*)> resolved(::realpath(p.c_str(), nullptr), ::free);
-  if (!resolved) return std::nullopt;
-  return from_native(resolved.get());
+  if (!resolved || ::stat(resolved.get(), &st) != 0) return last_error();
+  result.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  result.path = from_native(resolved.get());
+  return {};
 }
 
 std::optional<uint64_t> free_disk_space(const std::u16string& path) {
@@ -302,7 +334,7 @@ std::error_code read_file(FileHandle file, void* buffer, uint64_t size, uint64_t
 }
 
 std::error_code create_new_file(const std::u16string& path, FileHandle& file) {
-  if (faults::fail_here("create_new_file", path)) return injected();
+  if (std::error_code error; injected_fault("create_new_file", path, error)) return error;
   // O_EXCL refuses any existing name, a dangling symbolic link included.
   int fd = ::open(native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
   if (fd < 0) return last_error();
@@ -314,14 +346,14 @@ std::error_code create_new_file(const std::u16string& path, FileHandle& file) {
 
 std::error_code write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (faults::fail_here("write_file")) return injected();
+  if (std::error_code error; injected_fault("write_file", file, error)) return error;
   bool ok = write_fully(static_cast<int>(file), data, size, done);
   faults::written(file, done);
   return ok ? std::error_code() : last_error();
 }
 
 std::error_code flush_file(FileHandle file) {
-  if (faults::fail_here("flush_file")) return injected();
+  if (std::error_code error; injected_fault("flush_file", file, error)) return error;
   if (::fsync(static_cast<int>(file)) != 0) return last_error();
   faults::flushed(file);
   return {};
@@ -330,54 +362,6 @@ std::error_code flush_file(FileHandle file) {
 void close_file(FileHandle file) {
   faults::closed(file);
   ::close(static_cast<int>(file));
-}
-
-std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here("copy_file_new", destination)) return injected();
-  std::string from = native(source), to = native(destination);
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return last_error();
-  struct stat st {};
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
-    return std::make_error_code(std::errc::is_a_directory);
-  }
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
-  if (out < 0) {
-    std::error_code error = last_error();
-    ::close(in);
-    return error;
-  }
-  bool ok = true;
-  for (off_t remaining = st.st_size; ok && remaining > 0;) {
-    ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(remaining), 0);
-    if (n < 0 && errno == EINTR) continue;
-    // Across file systems (or where the kernel cannot do it) the bytes go through a buffer instead.
-    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-      char buffer[65536];
-      n = ::read(in, buffer, sizeof buffer);
-      uint64_t written = 0;
-      if (n > 0 && !write_fully(out, buffer, static_cast<uint64_t>(n), written)) n = -1;
-    }
-    ok = n > 0;
-    remaining -= n;
-  }
-  // Like CopyFileW, the copy takes the source's times and its read-only attribute with its content.
-  struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ok = ok && ::futimens(out, times) == 0;
-  if (ok && is_read_only(st)) {
-    struct stat made {};
-    ok = ::fstat(out, &made) == 0 && ::fchmod(out, made.st_mode & 07555) == 0;
-  }
-  ok = (::close(out) == 0) && ok;
-  ::close(in);
-  if (!ok) {
-    std::error_code error = last_error();
-    ::unlink(to.c_str());  // a failed copy leaves no partial destination behind
-    return error;
-  }
-  faults::rewritten(destination);
-  return {};
 }
 
 namespace {
@@ -399,10 +383,7 @@ std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& 
   std::error_code error;
   std::vector<std::string> directories;  // of the names made so far, each once
   for (moved = 0; moved < moves.size(); ++moved) {
-    if (faults::fail_here("move_file_new", moves[moved].source)) {
-      error = injected();
-      break;
-    }
+    if (injected_fault("move_file_new", moves[moved].source, error)) break;
     std::string to = native(moves[moved].destination);
     if (!rename_no_replace(native(moves[moved].source), to)) {
       error = last_error();
@@ -424,7 +405,7 @@ std::error_code move_file_new(const std::u16string& source, const std::u16string
 }
 
 std::error_code replace_file(const std::u16string& source, const std::u16string& destination) {
-  if (faults::fail_here("replace_file", source)) return injected();
+  if (std::error_code error; injected_fault("replace_file", source, error)) return error;
   std::string to = native(destination);
   if (::rename(native(source).c_str(), to.c_str()) != 0) return last_error();
   faults::moved(source, destination);
@@ -432,15 +413,10 @@ std::error_code replace_file(const std::u16string& source, const std::u16string&
   return {};
 }
 
-void start_writeback(const std::u16string& path) {
-  int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return;
-  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-  ::close(fd);
-}
+void start_writeback(FileHandle file) { ::sync_file_range(static_cast<int>(file), 0, 0, SYNC_FILE_RANGE_WRITE); }
 
 std::error_code flush_file_at(const std::u16string& path) {
-  if (faults::fail_here("flush_file_at", path)) return injected();
+  if (std::error_code error; injected_fault("flush_file_at", path, error)) return error;
   int fd = ::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return last_error();
   std::error_code error = ::fsync(fd) == 0 ? std::error_code() : last_error();
@@ -450,7 +426,7 @@ std::error_code flush_file_at(const std::u16string& path) {
 }
 
 std::error_code delete_file(const std::u16string& path) {
-  if (faults::fail_here("delete_file", path)) return injected();
+  if (std::error_code error; injected_fault("delete_file", path, error)) return error;
   std::string p = native(path);
   struct stat st {};
   if (::lstat(p.c_str(), &st) == 0 && is_read_only(st)) return std::make_error_code(std::errc::permission_denied);
@@ -514,6 +490,12 @@ LocalTime local_time() {
 
 unsigned long current_process_id() { return static_cast<unsigned long>(::getpid()); }
 
+void sleep_ms(unsigned milliseconds) {
+  if (faults::instant_waits()) return;
+  struct timespec wait {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
+}
+
 std::vector<std::u16string> other_process_images() {
   // A game that Wine runs shows here as Wine's own loader, so only native processes are seen.
   std::vector<std::u16string> images;
@@ -564,8 +546,8 @@ std::optional<std::u16string> system_profile_string(const std::u16string&, const
   return std::nullopt;
 }
 
-std::optional<bool> write_system_profile_string(const std::u16string&, const std::u16string&, const std::u16string&,
-                                                const std::u16string&) {
+std::optional<std::error_code> write_system_profile_string(const std::u16string&, const std::u16string&,
+                                                           const std::u16string&, const std::u16string&) {
   return std::nullopt;
 }
 

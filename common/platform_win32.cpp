@@ -11,7 +11,8 @@
 // characters or more only in its verbatim form, however long-path aware the program says it is.
 //
 // Every call that changes the file system first asks the test hook (platform_faults.h) whether to
-// fail. An injected failure looks to the caller exactly like a real one: the error ERROR_WRITE_FAULT.
+// fail. An injected failure looks to the caller exactly like a real one: the error ERROR_WRITE_FAULT, or
+// ERROR_SHARING_VIOLATION for an injected hold.
 #include "common/platform.h"
 
 #include <windows.h>
@@ -22,6 +23,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "common/path.h"
@@ -94,10 +96,13 @@ bool too_long(const SystemPath& path) {
   return true;
 }
 
-// Called first by every mutating function: true when a test asked this call to fail.
-bool injected_fault(const char* call, const std::u16string& path = {}) {
-  if (!faults::fail_here(call, path)) return false;
-  SetLastError(ERROR_WRITE_FAULT);
+// Called first by every mutating function: true when a test asked this call to fail, or to meet
+// a file that another program holds.
+template <typename Subject = std::u16string>
+bool injected_fault(const char* call, const Subject& subject = {}) {
+  faults::Injected injected = faults::fail_here(call, subject);
+  if (injected == faults::Injected::none) return false;
+  SetLastError(injected == faults::Injected::held ? ERROR_SHARING_VIOLATION : ERROR_WRITE_FAULT);
   return true;
 }
 
@@ -135,11 +140,34 @@ bool link_target_attributes(const std::u16string& path, DWORD& attributes) {
   return true;
 }
 
-void write_stream(std::FILE* stream, std::string_view utf8) {
-  // A GUI program started without redirection has no standard streams; its output goes nowhere.
-  if (_fileno(stream) < 0) return;
-  std::fwrite(utf8.data(), 1, utf8.size(), stream);
-  std::fflush(stream);
+// A GUI program typed at a console prompt gets no standard handles: its lines go to the console of
+// the program that started it, if there is one, opened once.
+HANDLE parent_console() {
+  static HANDLE console = [] {
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return INVALID_HANDLE_VALUE;
+    return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+  }();
+  return console;
+}
+
+// A console shows UTF-16 text whatever its code page; a file or a pipe gets the UTF-8 bytes through
+// the CRT's text-mode stream, which turns "\n" into CR LF.
+void write_stream(std::FILE* stream, DWORD standard, std::string_view utf8) {
+  HANDLE handle = GetStdHandle(standard);
+  bool given = handle != nullptr && handle != INVALID_HANDLE_VALUE;
+  DWORD mode = 0;
+  if (given && !GetConsoleMode(handle, &mode)) {
+    if (_fileno(stream) < 0) return;
+    std::fwrite(utf8.data(), 1, utf8.size(), stream);
+    std::fflush(stream);
+    return;
+  }
+  if (!given) handle = parent_console();
+  std::u16string text;
+  if (handle == INVALID_HANDLE_VALUE || !utf8_to_utf16(utf8, text) || text.size() > MAXDWORD) return;
+  DWORD written = 0;
+  WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -214,6 +242,11 @@ std::error_code clear_read_only(const std::u16string& path) {
   return {};
 }
 
+bool is_held(const std::error_code& error) {
+  return error.category() == std::system_category() &&
+         (error.value() == ERROR_SHARING_VIOLATION || error.value() == ERROR_LOCK_VIOLATION);
+}
+
 std::error_code directory_status(const std::u16string& path, bool& is_directory) {
   is_directory = false;
   SystemPath name = system_path(path);
@@ -258,32 +291,59 @@ std::error_code remove_directory(const std::u16string& path) {
   return {};
 }
 
-// Zero access and every share mode: the path can be asked about whoever holds it open, and backup
-// semantics opens a folder too. The open follows every link, so the answer names what is reached.
-// (GetFinalPathNameByHandleW would give the same in a drive's form, but Wine's fails for a path
-// longer than MAX_PATH.)
-std::optional<std::u16string> reached_path(const std::u16string& path) {
-  SystemPath name = system_path(path);
-  if (too_long(name)) return std::nullopt;
-  HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names) {
+  names.clear();
+  SystemPath pattern = system_path(path + u"\\*");
+  WIN32_FIND_DATAW found{};
+  HANDLE search = too_long(pattern) ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return last_error_code();
+  do {
+    std::u16string name = from_wide(found.cFileName, wcslen(found.cFileName));
+    if (name != u"." && name != u"..") names.push_back(std::move(name));
+  } while (FindNextFileW(search, &found));
+  DWORD code = GetLastError();
+  FindClose(search);
+  if (code != ERROR_NO_MORE_FILES) return std::error_code(static_cast<int>(code), std::system_category());
+  return {};
+}
+
+namespace {
+
+// What an open handle reaches: its identity and its path on its volume. FileNameInfo answers at
+// any length, where Wine's GetFinalPathNameByHandleW fails past MAX_PATH.
+std::error_code reached_by(HANDLE file, Reached& result) {
   BY_HANDLE_FILE_INFORMATION identity{};
+  if (!GetFileInformationByHandle(file, &identity)) return last_error_code();
   std::vector<DWORD> buffer(MAX_PATH);  // grown once for a longer name
   auto name_info = [&] {
     return GetFileInformationByHandleEx(file, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(DWORD)));
   };
-  bool asked = GetFileInformationByHandle(file, &identity) && name_info();
+  bool asked = name_info();
   if (!asked && GetLastError() == ERROR_MORE_DATA) {
     buffer.resize((sizeof(FILE_NAME_INFO) + LONG_PATH_UNITS * sizeof(wchar_t)) / sizeof(DWORD) + 1);
     asked = name_info();
   }
-  CloseHandle(file);
-  if (!asked) return std::nullopt;
+  if (!asked) return last_error_code();
   const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-  wchar_t volume[16];
-  std::swprintf(volume, 16, L"%08lx:", static_cast<unsigned long>(identity.dwVolumeSerialNumber));
-  return from_wide(volume, 9) + from_wide(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  result.identity = {identity.dwVolumeSerialNumber,
+                     (static_cast<uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow};
+  result.path = from_wide(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  return {};
+}
+
+}  // namespace
+
+// Zero access and every share mode: the path can be asked about whoever holds it open, and backup
+// semantics opens a folder too. The open follows every link, so the answer names what is reached.
+std::error_code reached(const std::u16string& path, Reached& result) {
+  SystemPath name = system_path(path);
+  if (too_long(name)) return last_error_code();
+  HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return last_error_code();
+  std::error_code error = reached_by(file, result);
+  CloseHandle(file);
+  return error;
 }
 
 // The free bytes available to this user, which quotas may make smaller than the volume's free space.
@@ -340,7 +400,7 @@ std::error_code create_new_file(const std::u16string& path, FileHandle& file) {
 
 std::error_code write_file(FileHandle file, const void* data, uint64_t size, uint64_t& done) {
   done = 0;
-  if (injected_fault("write_file")) return last_error_code();
+  if (injected_fault("write_file", file)) return last_error_code();
   if (size > MAXDWORD) return std::make_error_code(std::errc::invalid_argument);
   DWORD written = 0;
   BOOL ok = WriteFile(to_handle(file), data, static_cast<DWORD>(size), &written, nullptr);
@@ -350,7 +410,7 @@ std::error_code write_file(FileHandle file, const void* data, uint64_t size, uin
 }
 
 std::error_code flush_file(FileHandle file) {
-  if (injected_fault("flush_file") || !FlushFileBuffers(to_handle(file))) return last_error_code();
+  if (injected_fault("flush_file", file) || !FlushFileBuffers(to_handle(file))) return last_error_code();
   faults::flushed(file);
   return {};
 }
@@ -358,16 +418,6 @@ std::error_code flush_file(FileHandle file) {
 void close_file(FileHandle file) {
   faults::closed(file);
   CloseHandle(to_handle(file));
-}
-
-// bFailIfExists TRUE: an existing destination is never overwritten.
-std::error_code copy_file_new(const std::u16string& source, const std::u16string& destination) {
-  SystemPath from = system_path(source), to = system_path(destination);
-  if (injected_fault("copy_file_new", destination) || too_long(from) || too_long(to) ||
-      !CopyFileW(from.c_str(), to.c_str(), TRUE))
-    return last_error_code();
-  faults::rewritten(destination);
-  return {};
 }
 
 // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing destination; write-through
@@ -388,13 +438,14 @@ std::error_code move_files_new(const std::vector<FileMove>& moves, std::size_t& 
 }
 
 // Windows has no call that starts a file's write-back without waiting for it.
-void start_writeback(const std::u16string& /*path*/) {}
+void start_writeback(FileHandle /*file*/) {}
 
-// FlushFileBuffers needs a handle with write access.
+// FlushFileBuffers needs a handle with write access; the flush needs no one else kept out.
 std::error_code flush_file_at(const std::u16string& path) {
   SystemPath name = system_path(path);
   if (injected_fault("flush_file_at", path) || too_long(name)) return last_error_code();
-  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return last_error_code();
   std::error_code error = FlushFileBuffers(file) ? std::error_code() : last_error_code();
   CloseHandle(file);
@@ -453,6 +504,10 @@ LocalTime local_time() {
 
 unsigned long current_process_id() {
   return GetCurrentProcessId();
+}
+
+void sleep_ms(unsigned milliseconds) {
+  if (!faults::instant_waits()) Sleep(milliseconds);
 }
 
 namespace {
@@ -552,14 +607,15 @@ std::optional<std::u16string> system_profile_string(const std::u16string& sectio
 }
 
 // The platform keeps a file that starts with a UTF-16 LE byte order mark in UTF-16.
-std::optional<bool> write_system_profile_string(const std::u16string& section, const std::u16string& key,
-                                                const std::u16string& value, const std::u16string& path) {
+std::optional<std::error_code> write_system_profile_string(const std::u16string& section, const std::u16string& key,
+                                                           const std::u16string& value, const std::u16string& path) {
   if (!profile_functions_take(path)) return std::nullopt;
-  if (injected_fault("write_profile_string", path)) return false;
-  if (!WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path))) return false;
+  if (injected_fault("write_profile_string", path) ||
+      !WritePrivateProfileStringW(wide(section), wide(key), wide(value), wide(path)))
+    return last_error_code();
   // The profile functions rewrite the file in place and flush nothing.
   faults::rewritten(path);
-  return true;
+  return std::error_code();
 }
 
 // All three names null asks the platform to write its cached copy of the file to disk.
@@ -614,11 +670,11 @@ int message_box(void* owner, const std::u16string& text, const std::u16string& c
 
 // The CRT streams stay in text mode, so "\n" reaches a redirected file or pipe as CR LF.
 void write_stdout(std::string_view utf8) {
-  write_stream(stdout, utf8);
+  write_stream(stdout, STD_OUTPUT_HANDLE, utf8);
 }
 
 void write_stderr(std::string_view utf8) {
-  write_stream(stderr, utf8);
+  write_stream(stderr, STD_ERROR_HANDLE, utf8);
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
+#include "common/retrying.h"
 
 namespace {
 
@@ -160,17 +161,12 @@ std::optional<ProfileText> load_profile(const std::u16string& path) {
 
 // Create-only under the staging name, flushed, then renamed over the file.
 bool save_profile(const std::u16string& path, const ProfileText& profile) {
-  const std::u16string staging = path + STAGING_SUFFIX;
-  platform::FileHandle file{};
-  if (platform::create_new_file(staging, file)) return false;
-  const std::string bytes = encode_profile(profile);
-  uint64_t written = 0;
-  bool ok = !platform::write_file(file, bytes.data(), bytes.size(), written) && written == bytes.size() &&
-            !platform::flush_file(file);
-  platform::close_file(file);
-  ok = ok && !platform::replace_file(staging, path);
-  if (!ok) platform::delete_file(staging);
-  return ok;
+  try {
+    write_staged_file({path + STAGING_SUFFIX, path, "", "", "", nullptr, true}, encode_profile(profile));
+    return true;
+  } catch (const PatchError&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -189,7 +185,8 @@ std::u16string get_profile_string(const std::u16string& section, const std::u16s
 
 bool write_profile_string(const std::u16string& section, const std::u16string& key, const std::u16string& value,
                           const std::u16string& path) {
-  if (std::optional<bool> written = platform::write_system_profile_string(section, key, value, path)) return *written;
+  if (std::optional<std::error_code> error = retrying::write_system_profile_string(section, key, value, path))
+    return !*error;
   ProfileText profile = load_profile(path).value_or(ProfileText{});
   profile.text = with_profile_value(profile.text, section, key, value);
   return save_profile(path, profile);

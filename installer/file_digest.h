@@ -3,10 +3,12 @@
 
 #include <string>
 
+#include "common/retrying.h"
+
 struct LaunchCopyDigest {
   std::string sha256;
   bool has_launch_fixes = false;  // what file_has_launch_fixes answers for the same bytes
 };
 
 // The failures are those of sha256_file_hex.
-LaunchCopyDigest launch_copy_digest(const std::u16string& path);
+LaunchCopyDigest launch_copy_digest(const std::u16string& path, retrying::Owner owner = retrying::Owner::anyone);

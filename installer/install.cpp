@@ -1,3 +1,4 @@
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/profile.h"
+#include "common/retrying.h"
 #include "common/text.h"
 #include "installer/entry.h"
 #include "installer/file_digest.h"
@@ -118,19 +120,10 @@ void check_free_space(const std::u16string& game_dir, uint64_t needed) {
 void publish_install_state(const std::u16string& game_dir, const std::u16string& record_dir,
                            const std::string& content) {
   reported_file = INSTALL_STATE_NAME;
-  std::u16string state_file = join_path(game_dir, INSTALL_STATE_NAME);
-  std::u16string staging = join_path(record_dir, std::u16string(INSTALL_STATE_NAME) + STAGING_SUFFIX);
-  try {
-    write_new_file(staging, content);
-  } catch (...) {
-    platform::delete_file(staging);
-    throw;
-  }
-  if (std::error_code error = platform::move_file_new(staging, state_file)) {
-    platform::delete_file(staging);
-    if (error == std::errc::file_exists) throw PatchError(EXISTING_INSTALL_MESSAGE);
-    throw PatchError("Cannot create new file");
-  }
+  write_staged_file({join_path(record_dir, std::u16string(INSTALL_STATE_NAME) + STAGING_SUFFIX),
+                     join_path(game_dir, INSTALL_STATE_NAME), "Cannot create new file", "Incomplete file write",
+                     "Cannot create new file", EXISTING_INSTALL_MESSAGE},
+                    content);
 }
 
 // The record directory, its text and the state file, all before the first patch file, so that
@@ -140,47 +133,70 @@ void write_records(const std::u16string& game_dir, const PatchManifest& records)
   std::u16string record_dir = join_path(game_dir, name);
   reported_file = name;
   if (path_exists(record_dir)) throw PatchError("备份目录已存在，请稍后重试。");
-  if (std::error_code error = platform::create_directory(record_dir))
+  if (std::error_code error = retrying::create_directory(record_dir))
     throw std::filesystem::filesystem_error("create_directory", std::filesystem::path(record_dir), error);
   reported_file = name + u"/" + RECORD_TEXT_NAME;
   write_new_file(join_path(record_dir, RECORD_TEXT_NAME), format_record_text(game_dir));
   publish_install_state(game_dir, record_dir, format_install_state(name, records));
 }
 
-// A packaged file's staging copy: made writable, checked, not yet flushed or renamed.
+// A packaged file's staging copy: written and checked, still open so that nobody else can open it
+// before it is flushed, not yet renamed.
 struct StagedFile {
   std::u16string reported;  // the record's path, as reported_file names it
   std::u16string staging;
   std::u16string target;
+  platform::FileHandle handle{};
+  bool open = false;
 };
 
-// install_file up to its rename: the copy under the staging name, made writable and checked. The
-// caller has resolved (and so walked) the source and the target in this same step.
-StagedFile stage_file(const std::u16string& source, const std::u16string& target, const std::string& digest) {
+// Whatever ends the copy phase, no staging file stays open: the rollback must be able to delete them.
+struct StagedFiles {
+  std::vector<StagedFile> files;
+  ~StagedFiles() {
+    for (StagedFile& file : files) close(file);
+  }
+  static void close(StagedFile& file) {
+    if (file.open) platform::close_file(file.handle);
+    file.open = false;
+  }
+};
+
+// install_file up to its rename: the copy under the staging name, its digest taken from the bytes
+// as they are written. The caller has resolved (and so walked) the source and the target in this
+// same step. The staging file is made by this program, not copied with the package's attributes, so
+// a read-only package file (unpacked from a disc or by an archive tool) gives a file that the
+// uninstall and the rollback can remove.
+void stage_file(const std::u16string& source, const std::u16string& target, const std::string& digest,
+                StagedFiles& staged) {
   std::u16string staging = target + STAGING_SUFFIX;
   if (path_exists(staging)) throw PatchError("发现上次操作留下的临时文件，请保留现场并查看日志。");
-  copy_walked_to_new_file(source, staging);
-  // A package unpacked from a disc or by an archive tool may hold read-only files, and the copy
-  // carries the attribute over: an installed file that stayed read-only could not be removed by the
-  // uninstall or by a rollback. Like a failed copy, a failure here leaves the staging file to them.
-  if (platform::clear_read_only(staging)) throw PatchError("无法创建文件副本。");
-  if (sha256_file_hex(staging) != digest) {
-    platform::delete_file(staging);
+  Sha256 hasher;
+  hasher.reset();
+  platform::FileHandle handle = copy_into_new_file(source, staging, [&](uint64_t, const char* bytes, uint64_t length) {
+    hasher.update(bytes, static_cast<std::size_t>(length));
+  });
+  staged.files.push_back({reported_file, staging, target, handle, true});
+  std::array<uint8_t, 32> written = hasher.finish();
+  if (to_hex(written.data(), written.size()) != digest) {
+    StagedFiles::close(staged.files.back());
+    retrying::delete_file(staging);
+    staged.files.pop_back();
     throw PatchError("写入后的哈希不符。");
   }
-  return {reported_file, staging, target};
+  platform::start_writeback(handle);
 }
 
 // Every file's data is on disk before its final name exists, and the whole batch pays for it
-// together: all files are copied and checked, then all are flushed (their writes started together
-// first, so that they overlap), then all are renamed.
+// together: all files are copied and checked (their writes started as each is done, so that they
+// overlap), then all are flushed, then all are renamed.
 void copy_files(const std::u16string& game_dir, const std::u16string& package_root, const PatchManifest& records,
                 std::string& launch_copy) {
   // 1. Each file under its staging name, checked; the launch copy is written, flushed and renamed
   //    by its own writer in its turn. A crash here leaves staging files and no final name but the
   //    launch copy's: the uninstall, run from the state written before, removes the launch copy and
   //    every staging file that holds the recorded content; one cut short stays, for the user.
-  std::vector<StagedFile> staged;
+  StagedFiles staged;
   for (const ManifestRecord& record : records) {
     reported_file = utf8_to_wide(record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
@@ -189,25 +205,26 @@ void copy_files(const std::u16string& game_dir, const std::u16string& package_ro
       std::string().swap(launch_copy);
       continue;
     }
-    staged.push_back(stage_file(resolve_package_path(package_root, record.path), target, record.sha256));
+    stage_file(resolve_package_path(package_root, record.path), target, record.sha256, staged);
   }
 
-  // 2. Each staging file flushed. A crash here leaves what step 1 leaves; after a power cut a staging
-  //    file whose data had not reached the disk may hold something else, and stays for the user.
-  for (const StagedFile& file : staged) platform::start_writeback(file.staging);
-  for (const StagedFile& file : staged) {
+  // 2. Each staging file flushed through the handle that wrote it, then closed. A crash here leaves
+  //    what step 1 leaves; after a power cut a staging file whose data had not reached the disk may
+  //    hold something else, and stays for the user.
+  for (StagedFile& file : staged.files) {
     reported_file = file.reported;
-    if (platform::flush_file_at(file.staging)) throw PatchError("Incomplete file write");
+    if (platform::flush_file(file.handle)) throw PatchError("Incomplete file write");
+    StagedFiles::close(file);
   }
 
   // 3. Each staging file renamed to its final name, write-through. A crash here leaves some files in
   //    place and the rest under their staging names, all on disk: the uninstall removes both.
   std::vector<platform::FileMove> moves;
-  for (const StagedFile& file : staged) moves.push_back({file.staging, file.target});
+  for (const StagedFile& file : staged.files) moves.push_back({file.staging, file.target});
   std::size_t moved = 0;
-  if (platform::move_files_new(moves, moved)) {
-    reported_file = staged[moved].reported;
-    platform::delete_file(staged[moved].staging);
+  if (retrying::move_files_new(moves, moved)) {
+    reported_file = staged.files[moved].reported;
+    retrying::delete_file(staged.files[moved].staging);
     throw PatchError("无法创建补丁文件；目标可能已存在或正被使用。");
   }
 }
@@ -217,9 +234,9 @@ void check_installed_files(const std::u16string& game_dir, const PatchManifest& 
     reported_file = utf8_to_wide(record.path);
     std::u16string target = resolve_package_path(game_dir, record.path);
     if (is_launch_copy(record)) {
-      LaunchCopyDigest copy = launch_copy_digest(target);
+      LaunchCopyDigest copy = launch_copy_digest(target, retrying::Owner::this_run);
       if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("启动副本的补丁完整性校验失败。");
-    } else if (sha256_file_hex(target) != record.sha256) {
+    } else if (sha256_file_hex(target, {}, retrying::Owner::this_run) != record.sha256) {
       throw PatchError("安装后最终哈希核对失败。");
     }
   }
@@ -291,7 +308,7 @@ void store_selected_hotkey(const std::u16string& game_dir) {
   flush_profile(hook);
   // That call writes the profile cache out, not the disk's: the install may report success only
   // once the chosen key is there.
-  if (platform::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
+  if (retrying::flush_file_at(hook)) throw PatchError("无法保存所选原文热键。");
   if (get_profile_string(u"hud", u"toggle_key", u"", hook, 32) != selected_hotkey)
     throw PatchError("所选原文热键写入后核对失败。");
 

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <exception>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -10,6 +12,7 @@
 #include "common/path_safety.h"
 #include "common/patch_error.h"
 #include "common/platform.h"
+#include "common/retrying.h"
 #include "common/text.h"
 #include "installer/game_dir.h"
 #include "installer/install_state.h"
@@ -20,6 +23,32 @@
 namespace {
 
 constexpr char RUNTIME_LOG_PATH[] = "_vanro/runtime.log";
+
+// What one run knows beyond the state: what the folders above the files reach, the launch copy
+// that ZDH.EXE gives now, and what this run has deleted.
+struct Run {
+  const std::u16string& game_dir;
+  const InstallState& state;
+  ReachedFolders folders;
+  std::optional<std::string> regenerated_copy;  // its digest, once asked; empty when none can be made
+  std::set<std::u16string> deleted;             // by deletion_key
+};
+
+// Paths of one file compare equal here whatever their separators and ASCII case.
+std::u16string deletion_key(const std::u16string& path) { return platform::lower_case(lexically_normal(path)); }
+
+// After a game update, the launcher rebuilds a missing launch copy from the new ZDH.EXE: that copy
+// holds nothing of the player's either, since it is exactly what the generation makes now.
+const std::string& regenerated_copy_digest(Run& run) {
+  if (!run.regenerated_copy) {
+    try {
+      run.regenerated_copy = sha256_hex(build_launch_copy(join_path(run.game_dir, u"ZDH.EXE")));
+    } catch (const std::exception&) {
+      run.regenerated_copy = "";  // no copy can be made from it: nothing matches
+    }
+  }
+  return *run.regenerated_copy;
+}
 
 // The configuration files that the user may change; a changed one is kept in user-edits/ under
 // this name before it is removed. Every other recorded file must still hold what the install wrote.
@@ -32,13 +61,14 @@ const char* user_copy_name(const std::string& path) {
 
 // Reads the recorded file and raises unless it may be removed without losing the user's work.
 // Returns its digest.
-std::string check_removable(const ManifestRecord& record, const std::u16string& file) {
+std::string check_removable(const ManifestRecord& record, const std::u16string& file, Run& run) {
   if (record.path == LAUNCH_COPY_PATH) {
-    LaunchCopyDigest copy = launch_copy_digest(file);
-    if (copy.sha256 != record.sha256 || !copy.has_launch_fixes) throw PatchError("内部启动副本已改变，未删除该文件。");
-    return copy.sha256;
+    LaunchCopyDigest copy = launch_copy_digest(file, retrying::Owner::this_run);
+    bool generated = copy.sha256 == record.sha256 || copy.sha256 == regenerated_copy_digest(run);
+    if (!generated || !copy.has_launch_fixes) throw PatchError("内部启动副本已改变，未删除该文件。");
+    return record.sha256;
   }
-  std::string digest = sha256_file_hex(file);
+  std::string digest = sha256_file_hex(file, {}, retrying::Owner::this_run);
   if (digest != record.sha256 && !user_copy_name(record.path))
     throw PatchError("安装后有剧本、图片或 DLL 被修改，已停止卸载以保护这些修改。");
   return digest;
@@ -47,28 +77,29 @@ std::string check_removable(const ManifestRecord& record, const std::u16string& 
 // Looks at every recorded file before anything is removed, so that a refusal changes nothing. A
 // file reached through a link is refused too, even one that Wine shows as a plain file: deleting it
 // would delete what it points to, inside the game or outside it.
-void protection_pass(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
+void protection_pass(Run& run) {
   reported_file = INSTALL_STATE_NAME;
-  check_not_disguised_link(join_path(game_dir, INSTALL_STATE_NAME), &folders);
+  check_not_disguised_link(join_path(run.game_dir, INSTALL_STATE_NAME), &run.folders);
   // The kept copies go below the record directory, which its resolution has walked already.
-  check_no_reparse_points(join_path(state.record_dir, u"user-edits"));
-  for (const ManifestRecord& record : state.entries) {
+  check_no_reparse_points(join_path(run.state.record_dir, u"user-edits"));
+  for (const ManifestRecord& record : run.state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
-    std::u16string file = resolve_package_path(game_dir, record.path, &found);
+    std::u16string file = resolve_package_path(run.game_dir, record.path, &found);
     std::optional<uint32_t> attributes = present_attributes(found);
     if (!attributes) continue;
     if (!is_plain(*attributes)) throw PatchError("目标不是普通文件。");
-    check_not_disguised_link(file, &folders);
-    check_removable(record, file);
+    check_not_disguised_link(file, &run.folders);
+    check_removable(record, file, run);
   }
 }
 
 // Only for a file judged removable: a read-only attribute (a package unpacked from a disc, or an
 // install made before the install cleared it) must not keep our own file in place.
-void remove_judged_file(const std::u16string& file, uint32_t attributes, const char* message) {
-  if ((attributes & platform::ATTRIBUTE_READ_ONLY) && platform::clear_read_only(file)) throw PatchError(message);
-  if (platform::delete_file(file)) throw PatchError(message);
+void remove_judged_file(const std::u16string& file, uint32_t attributes, const char* message, Run& run) {
+  if ((attributes & platform::ATTRIBUTE_READ_ONLY) && retrying::clear_read_only(file)) throw PatchError(message);
+  if (retrying::delete_file(file)) throw PatchError(message);
+  run.deleted.insert(deletion_key(file));
 }
 
 // What a leftover staging file holds, from one read of it.
@@ -86,7 +117,7 @@ StagingContent look_at_staging(const std::u16string& staging) {
     content.only_zeros = content.only_zeros && std::all_of(bytes, bytes + length, [](char c) { return c == 0; });
     fixes += launch_fixes_in_piece(offset, bytes, length);
     size = offset + length;
-  });
+  }, retrying::Owner::this_run);
   content.has_launch_fixes = fixes == LAUNCH_FIX_TABLE.size() && size <= LAUNCH_COPY_READ_LIMIT;
   return content;
 }
@@ -99,13 +130,12 @@ StagingContent look_at_staging(const std::u16string& staging) {
 // fixes, and is made again from ZDH.EXE at will); or it belongs to a configuration file, and is kept
 // in user-edits/ first as the file itself would be. Anything else is left where it is, like any
 // file the state does not list, and so is a staging name reached through a link.
-void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, const InstallState& state,
-                             ReachedFolders& folders) {
+void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, Run& run) {
   std::u16string staging = target + STAGING_SUFFIX;
   std::optional<uint32_t> attributes = present_attributes(staging);
   uint64_t size = 0;
   if (!attributes || !is_plain(*attributes) || platform::file_size(staging, size) || size > FILE_HASH_LIMIT ||
-      is_disguised_link(staging, &folders))
+      is_disguised_link(staging, &run.folders))
     return;
   const StagingContent content = look_at_staging(staging);
   const char* copy_name = user_copy_name(record.path);
@@ -114,51 +144,76 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
       if (!content.has_launch_fixes) return;
     } else if (content.sha256 != record.sha256) {
       if (!copy_name) return;
-      save_user_copy(staging, state.record_dir, copy_name);
+      save_user_copy(staging, run.state.record_dir, copy_name);
     }
   }
-  remove_judged_file(staging, *attributes, "无法移除补丁新增文件。");
+  remove_judged_file(staging, *attributes, "无法移除补丁新增文件。", run);
 }
 
 // Each file is judged again from its bytes as they are now: a file that the user changed after the
 // protection pass is still never deleted, and a changed configuration file is kept first.
-void removal_pass(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
-  for (const ManifestRecord& record : state.entries) {
+void removal_pass(Run& run) {
+  for (const ManifestRecord& record : run.state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
-    std::u16string file = resolve_package_path(game_dir, record.path, &found);
+    std::u16string file = resolve_package_path(run.game_dir, record.path, &found);
     if (std::optional<uint32_t> attributes = present_attributes(found)) {
-      check_not_disguised_link(file, &folders);
-      std::string digest = check_removable(record, file);
-      if (digest != record.sha256) save_user_copy(file, state.record_dir, user_copy_name(record.path));
+      check_not_disguised_link(file, &run.folders);
+      std::string digest = check_removable(record, file, run);
+      if (digest != record.sha256) save_user_copy(file, run.state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
-      remove_judged_file(file, *attributes, "无法移除补丁新增文件。");
+      remove_judged_file(file, *attributes, "无法移除补丁新增文件。", run);
     }
-    remove_leftover_staging(record, file, state, folders);
+    remove_leftover_staging(record, file, run);
   }
 }
 
 // Only a plain file there is the runtime's log. Anything else (a folder, a link, a link that Wine
 // shows as a file) was not made by the runtime and stays, like any content the install did not add.
-void remove_runtime_log(const std::u16string& game_dir, const InstallState& state, ReachedFolders& folders) {
+void remove_runtime_log(Run& run) {
   reported_file = utf8_to_wide(RUNTIME_LOG_PATH);
-  std::u16string log = join_path(game_dir, reported_file);
+  std::u16string log = join_path(run.game_dir, reported_file);
   if (crosses_reparse_point(log)) return;
   std::optional<uint32_t> attributes = present_attributes(log);
-  if (!attributes || !is_plain(*attributes) || is_disguised_link(log, &folders)) return;
-  save_user_copy(log, state.record_dir, "runtime.log");
-  remove_judged_file(log, *attributes, "无法移除运行日志。");
+  if (!attributes || !is_plain(*attributes) || is_disguised_link(log, &run.folders)) return;
+  save_user_copy(log, run.state.record_dir, "runtime.log");
+  remove_judged_file(log, *attributes, "无法移除运行日志。", run);
+}
+
+// Whether the folder lists nothing but what this run has deleted. Such a folder stands only because
+// a deleted file is still held open: where deleting does not take the name away at once (Wine, FAT
+// and exFAT drives, network shares, older Windows), the name stays until the holder closes it.
+bool holds_only_deleted(const std::u16string& directory, const Run& run) {
+  std::vector<std::u16string> names;
+  if (platform::list_directory(directory, names)) return false;
+  return std::all_of(names.begin(), names.end(),
+                     [&](const std::u16string& name) { return run.deleted.count(deletion_key(join_path(directory, name))); });
+}
+
+// Removes one folder. One that still holds something of the player's stays without a word, and so
+// does one that is gone or is no folder. One that holds only deleted files still held open is waited
+// for; if it still stands, the run stops with the state kept: a leftover _vanro would refuse every
+// later install, and a new run of the uninstall removes it once the holder has let go.
+void remove_directory_of_ours(const std::u16string& directory, Run& run) {
+  std::error_code error = retrying::remove_directory(directory);
+  const bool held_open = error == std::errc::directory_not_empty && holds_only_deleted(directory, run);
+  if (held_open && retrying::until_done([&] { return !platform::remove_directory(directory); })) error.clear();
+  if (!error) {
+    run.deleted.insert(deletion_key(directory));
+    return;
+  }
+  if (held_open || (error != std::errc::directory_not_empty && error != std::errc::no_such_file_or_directory &&
+                    error != std::errc::not_a_directory))
+    throw PatchError("无法移除补丁新增目录。");
 }
 
 // Every folder between a recorded file under _vanro and the game directory, never the game
 // directory itself or anything above it (the folders of a checked relative path lie below it);
-// removed deepest first. A folder that still holds something (a file the user put there) stays
-// without a word, and so does one that is gone or is no folder. Any other failure stops the run
-// before the state is retired: a leftover empty _vanro would refuse every later install, and a
-// new run of the uninstall removes it once whatever held it lets go.
-void remove_emptied_directories(const std::u16string& game_dir, const InstallState& state) {
+// removed deepest first. Any failure but a folder that holds the player's files, is gone or is no
+// folder stops the run before the state is retired.
+void remove_emptied_directories(Run& run) {
   std::set<std::string> folders;  // relative paths
-  for (const ManifestRecord& record : state.entries) {
+  for (const ManifestRecord& record : run.state.entries) {
     if (record.path.compare(0, 7, "_vanro/") != 0) continue;
     for (std::size_t slash = record.path.find('/'); slash != std::string::npos; slash = record.path.find('/', slash + 1))
       folders.insert(record.path.substr(0, slash));
@@ -166,24 +221,21 @@ void remove_emptied_directories(const std::u16string& game_dir, const InstallSta
   std::vector<std::pair<std::u16string, std::u16string>> ordered;  // relative, full
   for (const std::string& relative : folders) {
     std::u16string wide = utf8_to_wide(relative);
-    ordered.emplace_back(wide, join_path(game_dir, wide));
+    ordered.emplace_back(wide, join_path(run.game_dir, wide));
   }
   std::stable_sort(ordered.begin(), ordered.end(),
                    [](const auto& a, const auto& b) { return a.second.size() > b.second.size(); });
   for (const auto& [relative, directory] : ordered) {
     reported_file = relative;
     check_no_reparse_points(directory);
-    std::error_code error = platform::remove_directory(directory);
-    if (error && error != std::errc::directory_not_empty && error != std::errc::no_such_file_or_directory &&
-        error != std::errc::not_a_directory)
-      throw PatchError("无法移除补丁新增目录。");
+    remove_directory_of_ours(directory, run);
   }
 }
 
 void retire_state(const std::u16string& game_dir, const InstallState& state, bool rollback) {
   reported_file = INSTALL_STATE_NAME;
   std::u16string retired = join_path(state.record_dir, rollback ? u"rolled-back-state.tsv" : u"uninstalled-state.tsv");
-  if (platform::move_file_new(join_path(game_dir, INSTALL_STATE_NAME), retired))
+  if (retrying::move_file_new(join_path(game_dir, INSTALL_STATE_NAME), retired))
     throw PatchError("无法保存还原状态。");
 }
 
@@ -193,14 +245,14 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
   check_game_dir(game_dir);
   check_game_not_running(game_dir);
   InstallState state = read_install_state(game_dir);
-  ReachedFolders folders;
-  protection_pass(game_dir, state, folders);
+  Run run{game_dir, state, {}, std::nullopt, {}};
+  protection_pass(run);
 
   // From here on a failure leaves the state file in place, and a new run continues: files that
   // are already gone are passed over in both passes.
-  removal_pass(game_dir, state, folders);
-  remove_runtime_log(game_dir, state, folders);
-  remove_emptied_directories(game_dir, state);
+  removal_pass(run);
+  remove_runtime_log(run);
+  remove_emptied_directories(run);
   retire_state(game_dir, state, rollback);
 }
 
@@ -210,7 +262,7 @@ void save_user_copy(const std::u16string& file, const std::u16string& record_dir
   for (std::size_t attempt = 1; path_exists(candidate); ++attempt)
     candidate = resolve_package_path(record_dir, user_edits_candidate(name, attempt));
   // Both paths were walked in this step: the file by its caller, the candidate by its resolution.
+  // The file itself is deleted next: the copy is flushed before it returns, or a power cut could
+  // take both.
   copy_walked_to_new_file(file, candidate);
-  // The file itself is deleted next: its copy must be on disk before, or a power cut could take both.
-  if (platform::flush_file_at(candidate)) throw PatchError("无法创建文件副本。");
 }

@@ -166,13 +166,13 @@ std::string sha256_hex(const void* bytes, std::size_t length) {
   return to_hex(digest.data(), digest.size());
 }
 
-std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look) {
+std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look, retrying::Owner owner) {
   Sha256 hasher;
   hasher.reset();
   read_file_in_pieces(path, FILE_HASH_LIMIT, [&](uint64_t offset, const char* bytes, uint64_t length) {
     hasher.update(bytes, static_cast<std::size_t>(length));
     if (look) look(offset, bytes, length);
-  });
+  }, owner);
   std::array<uint8_t, 32> digest = hasher.finish();
   return to_hex(digest.data(), digest.size());
 }

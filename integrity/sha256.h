@@ -36,4 +36,6 @@ inline std::string sha256_hex(const std::string& bytes) { return sha256_hex(byte
 // exceeds limit", "Incomplete file read"). The file is hashed as it is read, in pieces that stay in
 // the processor's cache; `look`, when given, sees every piece with its offset, so that other checks
 // of the same bytes need no second read.
-std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look = {});
+// `owner` says whether the file is this run's own (common/retrying.h).
+std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look = {},
+                            retrying::Owner owner = retrying::Owner::anyone);

@@ -8,6 +8,7 @@
 #include "common/path.h"
 #include "common/path_safety.h"
 #include "common/platform.h"
+#include "common/retrying.h"
 #include "common/text.h"
 #include "launcher/launcher.h"
 
@@ -36,33 +37,18 @@ void remove_stale_staging(const std::u16string& staging) {
   if (!attributes) return;
   if ((*attributes & platform::ATTRIBUTE_REPARSE_POINT) || is_disguised_link(staging))
     throw PatchError("Runtime paths may not traverse reparse points");
-  if (is_plain(*attributes)) platform::delete_file(staging);
+  if (is_plain(*attributes)) retrying::delete_file(staging);
 }
 
 // The rebuilt copy is written under the staging name, create-only and flushed, and only then
 // renamed to its final name without replacement. So a write that fails halfway, or a launcher
 // that dies during it, never leaves a file under the final name that a later launch would take
-// for a present launch copy and start.
+// for a present launch copy and start. The rename fails when anything stands at the final name,
+// a folder of that name included: the target cannot be created as a new file.
 void write_launch_copy_staged(const std::u16string& target, const std::string& bytes) {
   std::u16string staging = target + STAGING_SUFFIX;
   remove_stale_staging(staging);
-  platform::FileHandle file{};
-  if (platform::create_new_file(staging, file)) throw PatchError("Cannot create new file");
-  // From here until the rename succeeds, a failure deletes the staging file before it is raised.
-  uint64_t written = 0;
-  bool complete = !platform::write_file(file, bytes.data(), bytes.size(), written) && written == bytes.size();
-  bool flushed = complete && !platform::flush_file(file);
-  platform::close_file(file);
-  if (!complete || !flushed) {
-    platform::delete_file(staging);
-    throw PatchError("Incomplete file write");
-  }
-  // The rename fails when anything stands at the final name, a folder of that name included:
-  // the target cannot be created as a new file.
-  if (platform::move_file_new(staging, target)) {
-    platform::delete_file(staging);
-    throw PatchError("Cannot create new file");
-  }
+  write_staged_file({staging, target, "Cannot create new file", "Incomplete file write", "Cannot create new file"}, bytes);
 }
 
 }  // namespace

@@ -115,13 +115,13 @@ TEST(Install, EveryStagingFileIsOnDiskBeforeItsFinalNameExists) {
   platform::testing::start_recording();
   install_patch(scene.game);
   const std::vector<platform::testing::MutatingCall> calls = platform::testing::recorded_calls();
-  // The state file and the launch copy are flushed through their open handles by their writers;
-  // every packaged file is flushed under its staging name before that name is renamed.
+  // The state file and the launch copy are flushed by their writers; every packaged file is flushed
+  // under its staging name before that name is renamed.
   std::map<std::u16string, std::size_t> flushed_at;
   std::size_t renamed = 0;
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const auto& [call, path] = calls[i];
-    if (call == "flush_file_at") flushed_at[path] = i;
+    if (call == "flush_file") flushed_at[path] = i;
     bool written_by_handle = path.find(INSTALL_STATE_NAME) != std::u16string::npos ||
                              path.find(u"VANROGame.exe") != std::u16string::npos;
     if (call != "move_file_new" || written_by_handle) continue;
@@ -129,7 +129,7 @@ TEST(Install, EveryStagingFileIsOnDiskBeforeItsFinalNameExists) {
     EXPECT_TRUE(flushed_at.count(path) && flushed_at[path] < i) << testing::PrintToString(path);
   }
   EXPECT_EQ(renamed, 514u);
-  EXPECT_EQ(flushed_at.size(), 514u);
+  EXPECT_GE(flushed_at.size(), 514u);
 }
 
 TEST(Install, StoresTheChosenHotkeyInUtf16) {
@@ -280,7 +280,8 @@ TEST(Install, ACompletedRollbackNamesTheFileThatFailed) {
   }
   Scene scene;
   std::size_t nth = 0;
-  while (calls[nth].call != "copy_file_new") ++nth;
+  const std::u16string first_copy = u"VANROLauncher.exe" + std::u16string(STAGING_SUFFIX);
+  while (calls[nth].call != "create_new_file" || !calls[nth].path.ends_with(first_copy)) ++nth;
   platform::testing::set_fault(platform::testing::FaultMode::fail, nth + 1);
   EXPECT_EQ(message_of([&] { install_patch(scene.game); }), rolled_back("无法创建文件副本。"));
   platform::testing::set_fault(platform::testing::FaultMode::none, 0);

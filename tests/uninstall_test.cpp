@@ -73,11 +73,12 @@ TEST(Uninstall, RefusesToDeleteAChangedFileAndDeletesNothing) {
          change_byte(s.in_game(u"_vanro/patch/AdvData/MES/TITLE.MES"), 5);
        }, CHANGED},
       {"the launcher", [](const Installed& s) { change_byte(s.in_game(u"VANROLauncher.exe"), 5); }, CHANGED},
-      {"launch copy rebuilt from a changed ZDH.EXE",
+      {"launch copy made from neither the recorded nor the current ZDH.EXE",
        [](const Installed& s) {
          change_byte(s.in_game(u"ZDH.EXE"), 3);
          fs::remove(fs::path(s.in_game(u"_vanro/runtime/VANROGame.exe")));
          write_new_file(s.in_game(u"_vanro/runtime/VANROGame.exe"), build_launch_copy(s.in_game(u"ZDH.EXE")));
+         change_byte(s.in_game(u"ZDH.EXE"), 4);
        },
        LAUNCH_COPY_CHANGED},
       {"a recorded file that became a folder",
@@ -113,12 +114,18 @@ TEST(Uninstall, KeepsChangedConfigurationAndTheRuntimeLog) {
             "");
 }
 
-TEST(Uninstall, LaunchCopyRebuiltFromTheSameGameIsRemoved) {
-  Installed scene;
-  fs::remove(fs::path(scene.in_game(u"_vanro/runtime/VANROGame.exe")));
-  write_new_file(scene.in_game(u"_vanro/runtime/VANROGame.exe"), build_launch_copy(scene.in_game(u"ZDH.EXE")));
-  uninstall_patch(scene.game, false);
-  EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv"), snapshot(scene.game)), "");
+// As the launcher rebuilds it, from the same game or from the game after an update: either way it
+// is what the generation makes of the ZDH.EXE that is there now, and holds nothing of the player's.
+TEST(Uninstall, LaunchCopyRebuiltFromTheGameAsItIsNowIsRemoved) {
+  for (bool updated : {false, true}) {
+    Installed scene;
+    if (updated) change_byte(scene.in_game(u"ZDH.EXE"), 3);
+    fs::remove(fs::path(scene.in_game(u"_vanro/runtime/VANROGame.exe")));
+    write_new_file(scene.in_game(u"_vanro/runtime/VANROGame.exe"), build_launch_copy(scene.in_game(u"ZDH.EXE")));
+    EXPECT_EQ(message_of([&] { uninstall_patch(scene.game, false); }), "") << updated;
+    EXPECT_EQ(differences(scene.expected_after("uninstalled-state.tsv"), snapshot(scene.game)),
+              updated ? "changed: ZDH.EXE\n" : "");
+  }
 }
 
 TEST(Uninstall, FilesTheUserDeletedArePassedOver) {
