@@ -37,7 +37,10 @@ void remove_stale_staging(const std::u16string& staging) {
   if (!attributes) return;
   if ((*attributes & platform::ATTRIBUTE_REPARSE_POINT) || is_disguised_link(staging))
     throw PatchError("Runtime paths may not traverse reparse points");
-  if (is_plain(*attributes)) retrying::delete_file(staging);
+  if (!is_plain(*attributes) || retrying::delete_file(staging)) return;
+  // Where a deleted file's name stays until whoever holds it open lets go (Wine, FAT and exFAT
+  // drives, older Windows), the staging name is free only then.
+  retrying::until_done([&] { return !path_exists(staging); });
 }
 
 // The rebuilt copy is written under the staging name, create-only and flushed, and only then

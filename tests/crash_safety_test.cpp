@@ -2,7 +2,9 @@
 // whole uninstall of the small demo, the real installer program is run with that call made to fail
 // (VANRO_FAULT=fail:N), with the process ended abruptly there (crash:N), or with the power cut there
 // (cut-zero:N, cut-truncate:N: every file loses what was written to it since its last flush, zeroed
-// or cut off, while completed creates, renames and deletes stay). After each run the game's own
+// or cut off, while completed creates, renames and deletes stay), or with that call and the next two
+// that name a file answering that another program holds it (held:N:3), which the run must wait out
+// and then complete as if nothing had happened. After each run the game's own
 // files must be byte-identical, no file the user changed may be gone, nothing outside the game
 // directory may have changed, verify may say OK only when every installed file holds its recorded
 // content, and the directory must recover: an uninstall, repeated as often as it asks, completes and
@@ -40,11 +42,17 @@ constexpr uint64_t DEFAULT_STRIDE = 1;
 constexpr uint64_t INSTALL_SHARDS = 6, UNINSTALL_SHARDS = 3;
 #endif
 
-// How a walked run ends at its fault point: VANRO_FAULT's word for it, and the tests' name for it.
+// How a walked run ends at its fault point: VANRO_FAULT's word for it (the point follows it, then
+// `then`), and the tests' name for it.
 const struct {
   const char* fault;
   const char* name;
-} MODES[] = {{"fail", "Fail"}, {"crash", "Crash"}, {"cut-zero", "PowerCutZero"}, {"cut-truncate", "PowerCutTruncate"}};
+  const char* then = "";
+} MODES[] = {{"fail", "Fail"},
+             {"crash", "Crash"},
+             {"held", "Held", ":3"},
+             {"cut-zero", "PowerCutZero"},
+             {"cut-truncate", "PowerCutTruncate"}};
 constexpr std::size_t MODE_COUNT = std::size(MODES);
 
 const std::string USER_FILE = "saves/slot01.dat";
@@ -164,10 +172,11 @@ Outcome walk(Walk kind, std::size_t mode, const std::u16string& start, uint64_t 
   Bench bench;
   for (uint64_t n = 1 + shard * stride(); n <= calls; n += shards * stride()) {
     bench.reset_to(start);
-    const Environment fault{{"VANRO_FAULT", mode_text + std::to_string(n)}};
+    const Environment fault{{"VANRO_FAULT", mode_text + std::to_string(n) + MODES[mode].then}};
     RunResult faulted = kind == Walk::install ? bench.run({u"--install", u"--quiet", u"--hotkey", u"Q"}, fault)
                                               : bench.run({u"--uninstall", u"--quiet"}, fault);
     std::string problems = check_invariants(bench, game_files, user_files);
+    if (std::string(MODES[mode].fault) == "held" && faulted.exit_code != 0) problems += "  a brief hold was not waited out\n";
     std::string recovery = problems.empty() ? recover(bench, game_files) : "";
     if (problems.empty() && recovery.empty()) problems = check_invariants(bench, game_files, user_files);
     ++outcome.covered;

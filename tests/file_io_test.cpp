@@ -115,6 +115,48 @@ TEST(CopyToNewFile, NeverOverwritesAndCreatesFolders) {
   EXPECT_FALSE(path_exists(dir.file(u"c")));
 }
 
+// Another program that holds a file for a moment (a scanner, an indexer) is waited out at every call
+// that names the file; one that holds it past the bound ends the call with its own failure. Test
+// builds answer the held calls at once, without waiting.
+TEST(FileCalls, AHoldIsWaitedOutAndOnePastTheBoundFails) {
+  TempDir dir;
+  write_test_file(dir.file(u"source"), "source bytes");
+  int round = 0;
+  struct Case {
+    const char* what;
+    uint64_t calls;  // mutating calls without a hold
+    std::function<void(const std::u16string& name)> run;
+    const char* gives_up;
+  };
+  const Case cases[] = {
+      {"staged write", 4, [&](const std::u16string& name) {
+         write_staged_file({dir.file(name + u".new"), dir.file(name), "cannot create", "incomplete", "cannot place"}, "x");
+       }, "cannot create"},
+      {"copy", 3, [&](const std::u16string& name) { copy_to_new_file(dir.file(u"source"), dir.file(name)); },
+       "无法创建文件副本。"},
+  };
+  for (const Case& c : cases) {
+    for (uint64_t held : {uint64_t{3}, uint64_t{1000}}) {
+      const std::u16string name = u"target" + std::u16string(1, char16_t(u'a' + round++));
+      platform::testing::set_fault(platform::testing::FaultMode::held, 1, held);
+      std::string message = message_of([&] { c.run(name); });
+      uint64_t calls = platform::testing::mutating_calls();
+      platform::testing::set_fault(platform::testing::FaultMode::none, 0);
+      EXPECT_EQ(message, held == 3 ? "" : c.gives_up) << c.what;
+      if (held == 3) {
+        EXPECT_EQ(calls, c.calls + 3) << c.what;
+      }
+      EXPECT_EQ(path_exists(dir.file(name)), held == 3) << c.what;
+    }
+  }
+  // Short waits first, then about five seconds in all before a call gives up.
+  unsigned waited = 0, attempts = 1;
+  for (unsigned wait; (wait = retrying::detail::wait_before_attempt(attempts)) != 0; ++attempts) waited += wait;
+  EXPECT_EQ(retrying::detail::wait_before_attempt(1), 1u);
+  EXPECT_GE(waited, 5000u);
+  EXPECT_LE(waited, 5500u);
+}
+
 TEST(CopyToNewFile, FolderCreationFailureNamesTheOperation) {
   TempDir dir;
   write_test_file(dir.file(u"source"), "x");

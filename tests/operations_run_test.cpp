@@ -7,6 +7,10 @@
 #include <functional>
 #include <set>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "common/path.h"
 #include "common/platform.h"
 #include "common/profile.h"
@@ -120,6 +124,23 @@ TEST(OperationsRun, ReadOnlyFilesNeverKeepTheUninstallFromRemovingThePatch) {
   EXPECT_EQ(uninstall.out, OK);
   EXPECT_EQ(left_beyond_the_game(scene), "");
 }
+
+#ifndef _WIN32
+// A game folder the player may not write (a protected folder, another user's): the install is
+// refused at its first change, which names what it could not create. Run as a user other than root.
+TEST(OperationsRun, AGameFolderThePlayerMayNotWriteIsRefusedBeforeAnyChange) {
+  if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root to run as another user";
+  Scene scene;
+  fs::permissions(fs::path(scene.temp.path), fs::perms::others_exec | fs::perms::others_read, fs::perm_options::add);
+  RunResult result = run_program(u"/usr/bin/setpriv", {u"--reuid=65534", u"--regid=65534", u"--clear-groups",
+                                                       scene.package + u"/VANROInstaller.exe", u"--install",
+                                                       u"--quiet", scene.game});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("create_directory"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("\n文件：VANRO_backup_"), std::string::npos) << result.err;
+  EXPECT_EQ(scene.game_changes(), "");
+}
+#endif
 
 TEST(OperationsRun, APackagedKeyInAnotherSpellingTakesTheChosenLetter) {
   Scene scene;
