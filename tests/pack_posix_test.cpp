@@ -127,6 +127,8 @@ std::vector<InputCase> input_cases() {
        {"input: 502 files under _vanro/patch/AdvData/; a package holds exactly 503 resources"}},
       {"a resource too many", [](const fs::path& in) { write_bytes(in / GRP / "EXTRA.png", "x"); },
        {"input: 504 files under _vanro/patch/AdvData/"}},
+      {"a translated script that the save table expects", [](const fs::path& in) { fs::remove(in / MES / "ED_01.MES"); },
+       {"input: 502 files", "_vanro/patch/AdvData/MES/ed_01.MES: missing; record \"ed_01\" in _vanro/save-offsets.bin"}},
       {"a fixed file missing", [](const fs::path& in) { fs::remove(in / "_vanro/japanese.bin"); },
        {"_vanro/japanese.bin: missing; every package holds it"}},
       {"a character the installer refuses", [](const fs::path& in) { rename_graphic(in, (GRP / "BTN|001.png").string()); },
