@@ -430,6 +430,8 @@ void check_written_package(const fs::path& out, const std::string& public_hex) {
 
 }  // namespace
 
+std::size_t check_pack_input(const fs::path& input) { return checked_input(input).size(); }
+
 PackSummary pack_package(const fs::path& input, const fs::path& key_pem, const fs::path& out) {
   PackSummary summary;
   summary.public_key_hex = public_key_hex(key_pem);
