@@ -273,18 +273,25 @@ TEST(PackTool, RefusesKeysItCannotSignWith) {
   }
 }
 
-TEST(PackTool, RefusesABadCommandLine) {
+TEST(PackTool, RefusesABadCommandLineAndShowsHelp) {
   TempDir scratch;
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{VANRO_PACK_PATH},
         {VANRO_PACK_PATH, "--input", "a", "--key", "b"},
         {VANRO_PACK_PATH, "--input", "a", "--input", "b", "--key", "c", "--out", "d"},
         {VANRO_PACK_PATH, "--input", "a", "--key", "b", "--out"},
-        {VANRO_PACK_PATH, "--sign", "a"}}) {
+        {VANRO_PACK_PATH, "--sign", "a"},
+        {VANRO_PACK_PATH, "--check"}}) {
     ProgramRun run = run_program(scratch, arguments);
-    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.exit_code, 2);
     EXPECT_NE(run.err.find("usage: vanro-pack --input DIR --key KEY.pem --out PKG"), std::string::npos) << run.err;
   }
+  for (const char* program : {VANRO_PACK_PATH, VANRO_DEMO_PATH})
+    for (const char* help : {"--help", "-h"}) {
+      ProgramRun run = run_program(scratch, {program, help});
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_EQ(run.out.rfind("usage: vanro-", 0), 0u) << run.out;
+    }
 }
 
 // ---- Keys ---------------------------------------------------------------------------------------
@@ -445,7 +452,7 @@ TEST(DemoGenerator, RefusesAFolderItDidNotMake) {
         {VANRO_DEMO_PATH, "--profile", "small", "--seed", "-1", "--out", out.string()},
         {VANRO_DEMO_PATH, "--profile", "small", "--seed", "1"}}) {
     run = run_program(scratch, arguments);
-    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.exit_code, 2);
     EXPECT_NE(run.err.find("usage: vanro-demo"), std::string::npos) << run.err;
   }
 }

@@ -31,9 +31,14 @@ void print_error_lines(const std::string& message) {
   while (std::getline(lines, line)) std::fprintf(stderr, "vanro-pack: %s\n", line.c_str());
 }
 
+int usage() {
+  std::fputs(USAGE, stdout);
+  return 0;
+}
+
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "vanro-pack: %s\n%s", problem.c_str(), USAGE);
-  return 1;
+  return 2;
 }
 
 int check(const std::filesystem::path& input) {
@@ -75,6 +80,7 @@ int run(const std::vector<std::string>& arguments) {
   std::string input, key, out;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
+    if (option == "--help" || option == "-h") return usage();
     std::string* target = option == "--input" ? &input : option == "--key" ? &key : option == "--out" ? &out : nullptr;
     if (target == nullptr) return usage_error("unknown argument \"" + option + "\"");
     if (i + 1 == arguments.size() || arguments[i + 1].empty()) return usage_error(option + " needs a value");
