@@ -296,8 +296,8 @@ void check_scripts_in_table(const std::vector<InputFile>& files, const SaveCompa
   if (counted_right) return;
   for (const auto& [path, script] : records)
     if (script->digest2 != script->digest1 && !present.count(path))
-      problems.push_back(std::string(MES_PREFIX) + script->name + ".MES: missing; record \"" + script->name +
-                         "\" in " + std::string(SAVE_TABLE) + " was made for this translated script (in any letter case)");
+      problems.push_back(std::string(MES_PREFIX) + script->name + ".MES: missing; record \"" + script->name + "\" in " +
+                         std::string(SAVE_TABLE) + " was made for this translated script (in any letter case)");
 }
 
 void check_script_digests(const std::vector<InputFile>& files, const SaveCompatTable& table, Problems& problems) {
