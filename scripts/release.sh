@@ -55,10 +55,6 @@ fail() {
   printf 'release.sh: %s\n' "$*" >&2
   exit 1
 }
-usage_error() {
-  printf 'release.sh: %s\n%s\n' "$*" "$USAGE" >&2
-  exit 2
-}
 step() { printf -- '---- %s (at %d s)\n' "$*" $((SECONDS - started)); }
 
 # Runs a tool with its output in a log; when it fails, shows the end of that log and says what failed.
@@ -77,6 +73,7 @@ key="" input="" out="" sign_cert="" sign_key="" sign_timestamp="" build_dir="" a
 while (($#)); do
   option=$1
   case $option in
+    --help | -h) show_usage ;;
     --allow-dirty) allow_dirty=true; shift; continue ;;
     --key) target=key ;;
     --input) target=input ;;
