@@ -6,10 +6,10 @@
 #                      [--build-dir DIR] [--allow-dirty]
 #
 #  1. checks SIGNER.pem (the project's test key is refused) and a copy of PATCH_TREE with
-#     vanro-pack --check, which makes every check that packing makes, before anything but vanro-pack
-#     and vanro-demo is built: a broken tree is refused in a second with vanro-pack's lines, each
-#     naming its file. The tree's VANROLauncher.exe, if it holds one, is left out of the copy: the
-#     one built in step 2 takes its place;
+#     vanro-pack --check, which makes every check of the tree that packing makes, before anything but
+#     vanro-pack and vanro-demo is built: a broken tree is refused in a second with vanro-pack's
+#     lines, each naming its file. The tree's VANROLauncher.exe, if it holds one, is left out of the
+#     copy: the one built in step 2 takes its place;
 #  2. builds VANROInstaller.exe and VANROLauncher.exe with the release preset (i686) in --build-dir
 #     (default build/release), embedding the public half of SIGNER.pem;
 #  3. with --sign-cert and --sign-key, signs both with Authenticode (osslsigncode). The signing time
@@ -33,8 +33,9 @@
 # DIR must be missing or empty. Everything is made in temporary folders and moved into DIR at the
 # end, so a release that fails leaves DIR as it was. A missing tool or file, a refusal or a failed
 # check ends the release with one line on standard error that says what (after the failing tool's
-# own output) and exit code 1; a wrong command line gives exit code 2. The working tree must hold no
-# uncommitted changes (the archive's times are the commit's), unless --allow-dirty makes a trial.
+# own output) and exit code 1; a wrong command line gives exit code 2, and --help or -h prints the
+# usage. The working tree must hold no uncommitted changes (the archive's times are the commit's),
+# unless --allow-dirty makes a trial.
 #
 # Builds run JOBS jobs at once (default: one per processor); the Wine check uses WINEPREFIX (default
 # build/wineprefix). vanro-pack and vanro-demo are build/native's, brought up to date first, unless

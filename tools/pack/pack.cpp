@@ -288,8 +288,9 @@ void check_scripts_in_table(const std::vector<InputFile>& files, const SaveCompa
   std::set<std::string> present;
   for (const InputFile& file : files) {
     if (!starts_with_longer(file.path, MES_PREFIX)) continue;
-    present.insert(ascii_lower(file.path));
-    if (!records.count(ascii_lower(file.path)))
+    std::string key = ascii_lower(file.path);
+    present.insert(key);
+    if (!records.count(key))
       problems.push_back(file.path + ": no record of this script in " + std::string(SAVE_TABLE) +
                          "; the installer refuses a translated script without one");
   }
