@@ -3,12 +3,15 @@
 # fixed time on its seed corpus. Any crash, sanitizer report, leak or hang fails the script; the
 # input that caused it is kept as <build>/artifacts/<target>-crash-... for replay:
 #   <build>/fuzz/<target> <artifact>
-#
-# usage: scripts/fuzz.sh [seconds per target, default 30] [build folder, default build/fuzz]
 set -euo pipefail
 
+source "$(dirname "$0")/lib.sh"
+USAGE="usage: scripts/fuzz.sh [SECONDS per target, default 30] [BUILD folder, default build/fuzz]"
+answer_help "$@"
+for argument; do [[ $argument != -* ]] || usage_error "unknown argument \"$argument\""; done
+(($# <= 2)) || usage_error "takes at most two arguments"
 seconds=${1:-30}
-root=$(cd "$(dirname "$0")/.." && pwd)
+[[ $seconds =~ ^[0-9]+$ ]] || usage_error "the seconds per target must be a number, not \"$seconds\""
 build=${2:-$root/build/fuzz}
 targets=(save_table_fuzz manifest_fuzz core_list_fuzz install_state_fuzz)
 jobs=${FUZZ_BUILD_JOBS:-2}

@@ -1,5 +1,6 @@
-# Shared by the project's scripts, which source it: the project's folder, the build settings, Wine's
-# programs, and the one way a run starts and stops Wine.
+# Shared by the project's scripts, which source it: the project's folder, the build settings, the
+# answers to --help and to a wrong command line, Wine's programs, and the one way a run starts and
+# stops Wine.
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Warnings are errors in CI.
@@ -9,6 +10,19 @@ jobs=${JOBS:-$(nproc)}
 export WINEDEBUG=${WINEDEBUG:--all}
 WINE64=/usr/lib/wine/wine64
 HOST_WINESERVER=/usr/lib/wine/wineserver
+
+# A script that takes arguments keeps its usage in USAGE: --help or -h prints it and exits 0, a
+# wrong command line prints what is wrong and the usage on standard error and exits 2.
+show_usage() {
+  printf '%s\n' "$USAGE"
+  exit 0
+}
+usage_error() {
+  printf '%s: %s\n%s\n' "${0##*/}" "$*" "$USAGE" >&2
+  exit 2
+}
+# answer_help ARGUMENTS...: the usage when the first argument asks for it.
+answer_help() { [[ ${1:-} != --help && ${1:-} != -h ]] || show_usage; }
 
 started=$SECONDS
 # step TEXT: a heading with the time since the script started.

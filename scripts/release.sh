@@ -5,37 +5,43 @@
 #                      [--sign-cert CERT.pem --sign-key CERT-KEY.pem [--sign-timestamp URL]]
 #                      [--build-dir DIR] [--allow-dirty]
 #
-#  1. builds VANROInstaller.exe and VANROLauncher.exe with the release preset (i686) in --build-dir
-#     (default build/release), embedding the public half of SIGNER.pem; the project's test key is
-#     refused;
-#  2. with --sign-cert and --sign-key, signs both with Authenticode (osslsigncode). The signing time
+#  1. checks SIGNER.pem (the project's test key is refused) and a copy of PATCH_TREE with
+#     vanro-pack --check, which makes every check of the tree that packing makes, before anything but
+#     vanro-pack and vanro-demo is built: a broken tree is refused in a second with vanro-pack's
+#     lines, each naming its file. The tree's VANROLauncher.exe, if it holds one, is left out of the
+#     copy: the one built in step 2 takes its place;
+#  2. builds VANROInstaller.exe and VANROLauncher.exe with the release preset (i686) in --build-dir
+#     (default build/release), embedding the public half of SIGNER.pem;
+#  3. with --sign-cert and --sign-key, signs both with Authenticode (osslsigncode). The signing time
 #     is the commit's, so one certificate signs one build to the same bytes. No time-stamp server is
 #     asked unless --sign-timestamp names one;
-#  3. packs a copy of PATCH_TREE, with the VANROLauncher.exe just built in place of any it holds,
-#     with vanro-pack, and puts VANROInstaller.exe beside patch-manifest.tsv, and beside it the
-#     players' read-me 使用说明.txt (docs/, written with a byte order mark and CR LF line ends, so
-#     that Notepad on any Windows shows it; the installer reads only patch-manifest.tsv and patch/).
-#     A refusal of vanro-pack stops the release; its lines name each file;
-#  4. zips the package as Lirra-patch-VERSION/ (the version of project() in CMakeLists.txt): names in
+#  4. packs the checked copy with the VANROLauncher.exe just built, with vanro-pack, and puts
+#     VANROInstaller.exe beside patch-manifest.tsv, and beside it the players' read-me 使用说明.txt
+#     (docs/, written with a byte order mark and CR LF line ends, so that Notepad on any Windows
+#     shows it; the installer reads only patch-manifest.tsv and patch/);
+#  5. zips the package as Lirra-patch-VERSION/ (the version of project() in CMakeLists.txt): names in
 #     byte order, no extra fields, the commit's time on every file, so the same commit, tree and keys
 #     give the same archive;
-#  5. unpacks the archive and checks it as players' machines will run it: the signatures, then a
+#  6. unpacks the archive and checks it as players' machines will run it: the signatures, then a
 #     quiet install, verify and uninstall into a game folder made for the tree (vanro-demo
 #     --game-for) that must leave the game's own files as they were. This machine cannot run the
 #     i686 installer, so two stand-ins built from the same sources with the same key take its place:
 #     the native Linux build and the win64 build under Wine (build/release-check/);
-#  6. writes DIR/Lirra-patch-VERSION.zip and DIR/SHA256SUMS, which lists the archive and both
+#  7. writes DIR/Lirra-patch-VERSION.zip and DIR/SHA256SUMS, which lists the archive and both
 #     programs by their paths after unpacking beside it (`unzip` there, then `sha256sum -c`).
 #
 # DIR must be missing or empty. Everything is made in temporary folders and moved into DIR at the
 # end, so a release that fails leaves DIR as it was. A missing tool or file, a refusal or a failed
 # check ends the release with one line on standard error that says what (after the failing tool's
-# own output) and exit code 1; a wrong command line gives exit code 2. The working tree must hold no
-# uncommitted changes (the archive's times are the commit's), unless --allow-dirty makes a trial.
+# own output) and exit code 1; a wrong command line gives exit code 2, and --help or -h prints the
+# usage. The working tree must hold no uncommitted changes (the archive's times are the commit's),
+# unless --allow-dirty makes a trial.
 #
 # Builds run JOBS jobs at once (default: one per processor); the Wine check uses WINEPREFIX (default
-# build/wineprefix). Each check of the unpacked archive is one call of check_package, so a check of
-# the real i686 installer under a 32-bit Wine is one more call with a runner and no stand-in.
+# build/wineprefix). vanro-pack and vanro-demo are build/native's, brought up to date first, unless
+# NATIVE_TOOLS names a folder that holds them, which are used as they are. Each check of the
+# unpacked archive is one call of check_package, so a check of the real i686 installer under a
+# 32-bit Wine is one more call with a runner and no stand-in.
 set -euo pipefail
 
 source "$(dirname "$0")/lib.sh"
@@ -49,10 +55,6 @@ USAGE="usage: scripts/release.sh --key SIGNER.pem --input PATCH_TREE --out DIR
 fail() {
   printf 'release.sh: %s\n' "$*" >&2
   exit 1
-}
-usage_error() {
-  printf 'release.sh: %s\n%s\n' "$*" "$USAGE" >&2
-  exit 2
 }
 step() { printf -- '---- %s (at %d s)\n' "$*" $((SECONDS - started)); }
 
@@ -72,6 +74,7 @@ key="" input="" out="" sign_cert="" sign_key="" sign_timestamp="" build_dir="" a
 while (($#)); do
   option=$1
   case $option in
+    --help | -h) show_usage ;;
     --allow-dirty) allow_dirty=true; shift; continue ;;
     --key) target=key ;;
     --input) target=input ;;
@@ -103,18 +106,14 @@ check_build=$root/build/release-check
 
 # ---- What the release needs, before anything is built ---------------------------------------------
 
-check_prerequisites() {
+require_tools() {
   local tool
-  for tool in cmake ninja git zip unzip sha256sum file strings i686-w64-mingw32-g++-posix i686-w64-mingw32-windres \
-    x86_64-w64-mingw32-g++-posix; do
+  for tool; do
     command -v "$tool" >/dev/null || fail "missing tool: $tool (scripts/setup.sh installs it)"
   done
-  [[ -x $WINE64 ]] || fail "missing tool: $WINE64 (scripts/setup.sh installs Wine)"
-  if $signing; then
-    command -v osslsigncode >/dev/null || fail "missing tool: osslsigncode (scripts/setup.sh installs it)"
-    [[ -f $sign_cert ]] || fail "missing code-signing certificate: $sign_cert"
-    [[ -f $sign_key ]] || fail "missing code-signing key: $sign_key"
-  fi
+}
+
+check_files() {
   [[ -f $key ]] || fail "missing key: $key (vanro-pack --generate-key makes one)"
   [[ -d $input ]] || fail "$input: the patch tree is not a folder"
   if [[ -e $out || -L $out ]]; then
@@ -122,6 +121,17 @@ check_prerequisites() {
     [[ -z $(ls -A -- "$out") ]] || fail "$out: is not empty; the release writes into a missing or empty folder"
   fi
   [[ $out/ != "$input"/* ]] || fail "$out: lies inside the patch tree"
+  if $signing; then
+    [[ -f $sign_cert ]] || fail "missing code-signing certificate: $sign_cert"
+    [[ -f $sign_key ]] || fail "missing code-signing key: $sign_key"
+  fi
+}
+
+check_machine() {
+  require_tools git zip unzip sha256sum file strings i686-w64-mingw32-g++-posix i686-w64-mingw32-windres \
+    x86_64-w64-mingw32-g++-posix cmake ninja
+  [[ -x $WINE64 ]] || fail "missing tool: $WINE64 (scripts/setup.sh installs Wine)"
+  if $signing; then require_tools osslsigncode; fi
 }
 
 # The archive's file times are the commit's (or SOURCE_DATE_EPOCH's, when it is set).
@@ -138,7 +148,12 @@ read_commit() {
 
 # vanro-pack and vanro-demo are the maintainer's native tools (build/native, the native preset).
 build_tools() {
+  if [[ -n ${NATIVE_TOOLS:-} ]]; then
+    pack_tool=$NATIVE_TOOLS/vanro-pack demo_tool=$NATIVE_TOOLS/vanro-demo
+    return
+  fi
   step "building vanro-pack and vanro-demo (build/native)"
+  require_tools cmake ninja
   if [[ ! -f $root/build/native/CMakeCache.txt ]]; then
     run_logged "configuring the native tools" cmake --preset native
   fi
@@ -156,6 +171,26 @@ read_public_key() {
   test_key=$(tr -d '[:space:]' <"$root/tools/keys/test-public-key.hex")
   [[ $public_key != "$test_key" ]] ||
     fail "$key is the project's test key (tools/keys), which only test builds carry; sign releases with your own key (vanro-pack --generate-key)"
+}
+
+# Runs vanro-pack on the copy of the tree; a refusal shows its lines and ends the release.
+run_pack_tool() {
+  "$pack_tool" "$@" 2>"$work/step.log" && return
+  cat "$work/step.log" >&2
+  fail "vanro-pack refused the patch tree $input (the lines above name each file)"
+}
+
+# The copy that is packed later, checked now: a broken tree is refused in a second, not after the
+# builds. An empty VANROLauncher.exe stands in for the one built later: no check looks into it.
+check_tree() {
+  step "checking $input (vanro-pack --check)"
+  cp -R -P -- "$input" "$work/tree" || fail "cannot copy the patch tree $input"
+  if [[ -e $work/tree/VANROLauncher.exe || -L $work/tree/VANROLauncher.exe ]]; then
+    echo "the patch tree's VANROLauncher.exe is replaced by the one built here"
+    rm -f "$work/tree/VANROLauncher.exe"
+  fi
+  : >"$work/tree/VANROLauncher.exe"
+  run_pack_tool --check "$work/tree"
 }
 
 # ---- Builds ---------------------------------------------------------------------------------------
@@ -210,16 +245,8 @@ sign_programs() {
 
 pack_tree() {
   step "packing $input"
-  cp -R -P -- "$input" "$work/tree" || fail "cannot copy the patch tree $input"
-  if [[ -e $work/tree/VANROLauncher.exe || -L $work/tree/VANROLauncher.exe ]]; then
-    echo "the patch tree's VANROLauncher.exe is replaced by the one just built"
-    rm -f "$work/tree/VANROLauncher.exe"
-  fi
   cp "$work/programs/VANROLauncher.exe" "$work/tree/VANROLauncher.exe"
-  if ! "$pack_tool" --input "$work/tree" --key "$key" --out "$work/$top" 2>"$work/step.log"; then
-    cat "$work/step.log" >&2
-    fail "vanro-pack refused the patch tree $input (the lines above name each file)"
-  fi
+  run_pack_tool --input "$work/tree" --key "$key" --out "$work/$top"
   cp "$work/programs/VANROInstaller.exe" "$work/$top/VANROInstaller.exe"
   { printf '\357\273\277' && sed 's/$/\r/' "$root/docs/$readme"; } >"$work/$top/$readme" ||
     fail "cannot write $readme from docs/$readme"
@@ -364,19 +391,21 @@ cleanup() {
 
 # ---- The release ------------------------------------------------------------------------------------
 
-check_prerequisites
-dirty=""
-read_commit
-work="" stage="" wine_folder=""
+check_files
+dirty="" work="" stage="" wine_folder=""
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 work=$(mktemp -d "${TMPDIR:-/tmp}/vanro-release.XXXXXX")
-mkdir -p "$(dirname "$out")" || fail "cannot make the folder that holds $out"
-stage=$(mktemp -d "$(dirname "$out")/.vanro-release.XXXXXX") || fail "cannot write beside $out"
 cd "$root"
 
 build_tools
 read_public_key
+check_tree
+check_machine
+read_commit
+mkdir -p "$(dirname "$out")" || fail "cannot make the folder that holds $out"
+stage=$(mktemp -d "$(dirname "$out")/.vanro-release.XXXXXX") || fail "cannot write beside $out"
+
 build_release
 build_check_installers
 sign_programs

@@ -17,6 +17,9 @@
 #                (scripts/setup-i686.sh; scripts/wine32 runs a program there)
 set -euo pipefail
 
+source "$(dirname "$0")/lib.sh"
+USAGE="usage: scripts/setup.sh [native] [fuzz] [windows] [release] [i686]"
+
 native=(cmake ninja-build g++ libssl-dev openssl googletest libgtest-dev file)
 fuzz=(clang libclang-rt-14-dev)
 windows=(
@@ -35,7 +38,8 @@ for group in "$@"; do
     windows) packages+=("${windows[@]}") ;;
     release) packages+=("${release[@]}") ;;
     i686) i686=true ;;
-    *) echo "usage: $0 [native] [fuzz] [windows] [release] [i686]" >&2; exit 2 ;;
+    --help | -h) show_usage ;;
+    *) usage_error "unknown group \"$group\"" ;;
   esac
 done
 

@@ -28,10 +28,9 @@ source "$(dirname "$0")/lib.sh"
 WINE=${WINE:-$WINE64}
 WINESERVER=${WINESERVER:-$HOST_WINESERVER}
 
-if (($# == 0)); then
-  echo "usage: $0 command [arguments...]" >&2
-  exit 2
-fi
+USAGE="usage: scripts/with-xvfb.sh COMMAND [ARGUMENTS...]"
+answer_help "$@"
+(($#)) || usage_error "no command given"
 
 work=$(mktemp -d)
 xvfb_pid=""

@@ -45,10 +45,11 @@ void write_bytes(const fs::path& file, const std::string& bytes) {
 
 // A tool run with the program first among its UTF-8 arguments.
 using ProgramRun = RunResult;
-ProgramRun run_program(const TempDir&, const std::vector<std::string>& arguments) {
+ProgramRun run_program(const TempDir&, const std::vector<std::string>& arguments,
+                       const Environment& environment = {}) {
   std::vector<std::u16string> rest;
   for (std::size_t i = 1; i < arguments.size(); ++i) rest.push_back(utf8_to_wide(arguments[i]));
-  return ::run_program(utf8_to_wide(arguments[0]), rest);
+  return ::run_program(utf8_to_wide(arguments[0]), rest, environment);
 }
 
 ProgramRun pack(const TempDir& scratch, const fs::path& input, const fs::path& out, const std::string& key = TEST_KEY) {
@@ -127,6 +128,9 @@ std::vector<InputCase> input_cases() {
        {"input: 502 files under _vanro/patch/AdvData/; a package holds exactly 503 resources"}},
       {"a resource too many", [](const fs::path& in) { write_bytes(in / GRP / "EXTRA.png", "x"); },
        {"input: 504 files under _vanro/patch/AdvData/"}},
+      {"a translated script that the save table expects",
+       [](const fs::path& in) { fs::remove(in / MES / "ED_01.MES"); },
+       {"input: 502 files", "_vanro/patch/AdvData/MES/ed_01.MES: missing; record \"ed_01\" in _vanro/save-offsets.bin"}},
       {"a fixed file missing", [](const fs::path& in) { fs::remove(in / "_vanro/japanese.bin"); },
        {"_vanro/japanese.bin: missing; every package holds it"}},
       {"a character the installer refuses", [](const fs::path& in) { rename_graphic(in, (GRP / "BTN|001.png").string()); },
@@ -271,18 +275,42 @@ TEST(PackTool, RefusesKeysItCannotSignWith) {
   }
 }
 
-TEST(PackTool, RefusesABadCommandLine) {
+TEST(PackTool, RefusesABadCommandLineAndShowsHelp) {
   TempDir scratch;
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{VANRO_PACK_PATH},
         {VANRO_PACK_PATH, "--input", "a", "--key", "b"},
         {VANRO_PACK_PATH, "--input", "a", "--input", "b", "--key", "c", "--out", "d"},
         {VANRO_PACK_PATH, "--input", "a", "--key", "b", "--out"},
-        {VANRO_PACK_PATH, "--sign", "a"}}) {
+        {VANRO_PACK_PATH, "--sign", "a"},
+        {VANRO_PACK_PATH, "--check"}}) {
     ProgramRun run = run_program(scratch, arguments);
-    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.exit_code, 2);
     EXPECT_NE(run.err.find("usage: vanro-pack --input DIR --key KEY.pem --out PKG"), std::string::npos) << run.err;
   }
+  for (const char* program : {VANRO_PACK_PATH, VANRO_DEMO_PATH})
+    for (const char* help : {"--help", "-h"}) {
+      ProgramRun run = run_program(scratch, {program, help});
+      EXPECT_EQ(run.exit_code, 0);
+      EXPECT_EQ(run.out.rfind("usage: vanro-", 0), 0u) << run.out;
+    }
+}
+
+// A broken tree is refused with vanro-pack's lines before the release builds anything.
+TEST(ReleaseScript, RefusesABrokenTreeBeforeItBuilds) {
+  TempDir scratch;
+  fs::path root(scratch.path), input = root / "input", key = root / "signer.pem";
+  copy_tree(small_demo().input, wide(input));
+  fs::remove(input / "_vanro/hook.ini");
+  ASSERT_EQ(run_program(scratch, {VANRO_PACK_PATH, "--generate-key", key.string()}).exit_code, 0);
+  ProgramRun run = run_program(scratch,
+                               {VANRO_SOURCE_DIR "/scripts/release.sh", "--key", key.string(), "--input", input.string(),
+                                "--out", (root / "out").string(), "--build-dir", (root / "build").string()},
+                               {{"NATIVE_TOOLS", fs::path(VANRO_PACK_PATH).parent_path().string()}});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("vanro-pack: _vanro/hook.ini: missing; every package holds it\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("release.sh: vanro-pack refused the patch tree " + input.string()), std::string::npos);
+  EXPECT_FALSE(fs::exists(root / "build") || fs::exists(root / "out"));
 }
 
 // ---- Keys ---------------------------------------------------------------------------------------
@@ -443,7 +471,7 @@ TEST(DemoGenerator, RefusesAFolderItDidNotMake) {
         {VANRO_DEMO_PATH, "--profile", "small", "--seed", "-1", "--out", out.string()},
         {VANRO_DEMO_PATH, "--profile", "small", "--seed", "1"}}) {
     run = run_program(scratch, arguments);
-    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.exit_code, 2);
     EXPECT_NE(run.err.find("usage: vanro-demo"), std::string::npos) << run.err;
   }
 }

@@ -25,9 +25,14 @@ constexpr char USAGE[] =
     "--game-for writes DIR (missing or empty) as a game folder that a package of PATCH_TREE installs into:\n"
     "ZDH.EXE and one AdvData/MES script for each record of PATCH_TREE's _vanro/save-offsets.bin.\n";
 
+int usage() {
+  std::fputs(USAGE, stdout);
+  return 0;
+}
+
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "vanro-demo: %s\n%s", problem.c_str(), USAGE);
-  return 1;
+  return 2;
 }
 
 bool parse_seed(const std::string& text, uint64_t& seed) {
@@ -44,6 +49,7 @@ int run(const std::vector<std::string>& arguments) {
   std::string profile, seed, out, launcher, installer, zdh_exe, runtime_dll, key, game_for;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
+    if (option == "--help" || option == "-h") return usage();
     std::string* target = option == "--profile"       ? &profile
                           : option == "--seed"        ? &seed
                           : option == "--out"         ? &out

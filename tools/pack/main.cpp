@@ -12,6 +12,7 @@ namespace {
 
 constexpr char USAGE[] =
     "usage: vanro-pack --input DIR --key KEY.pem --out PKG\n"
+    "       vanro-pack --check DIR\n"
     "       vanro-pack --print-public-key KEY.pem\n"
     "       vanro-pack --generate-key OUT.pem\n"
     "\n"
@@ -21,6 +22,7 @@ constexpr char USAGE[] =
     "_vanro/sarasa-gothic-sc-bold.ttf, _vanro/FONT-LICENSE.txt, _vanro/runtime/winmm.dll and\n"
     "VANROLauncher.exe. PKG (missing or empty) receives patch-manifest.tsv and patch/; put\n"
     "VANROInstaller.exe beside them to ship it.\n"
+    "--check makes every check of DIR that packing makes and writes nothing.\n"
     "--print-public-key prints the VANRO_PUBLIC_KEY_HEX value that an installer build for KEY needs.\n";
 
 void print_error_lines(const std::string& message) {
@@ -29,9 +31,21 @@ void print_error_lines(const std::string& message) {
   while (std::getline(lines, line)) std::fprintf(stderr, "vanro-pack: %s\n", line.c_str());
 }
 
+int usage() {
+  std::fputs(USAGE, stdout);
+  return 0;
+}
+
 int usage_error(const std::string& problem) {
   std::fprintf(stderr, "vanro-pack: %s\n%s", problem.c_str(), USAGE);
-  return 1;
+  return 2;
+}
+
+int check(const std::filesystem::path& input) {
+  std::size_t files = check_pack_input(input);
+  std::fprintf(stderr, "vanro-pack: %s: %zu files pass every check of packing; nothing was written\n",
+               input.string().c_str(), files);
+  return 0;
 }
 
 int pack(const std::filesystem::path& input, const std::filesystem::path& key, const std::filesystem::path& out) {
@@ -48,11 +62,16 @@ int pack(const std::filesystem::path& input, const std::filesystem::path& key, c
 }
 
 int run(const std::vector<std::string>& arguments) {
-  if (arguments.size() == 2 && arguments[0] == "--print-public-key") {
+  std::string command = arguments.empty() ? "" : arguments[0];
+  bool takes_one_value = command == "--check" || command == "--print-public-key" || command == "--generate-key";
+  if (takes_one_value && (arguments.size() != 2 || arguments[1].empty()))
+    return usage_error(command + " takes one value and nothing else");
+  if (command == "--check") return check(arguments[1]);
+  if (command == "--print-public-key") {
     std::printf("%s\n", public_key_hex(arguments[1]).c_str());
     return 0;
   }
-  if (arguments.size() == 2 && arguments[0] == "--generate-key") {
+  if (command == "--generate-key") {
     std::string public_hex = generate_key(arguments[1]);
     std::fprintf(stderr, "vanro-pack: wrote the new private key %s; keep it secret\n", arguments[1].c_str());
     std::printf("%s\n", public_hex.c_str());
@@ -61,6 +80,7 @@ int run(const std::vector<std::string>& arguments) {
   std::string input, key, out;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& option = arguments[i];
+    if (option == "--help" || option == "-h") return usage();
     std::string* target = option == "--input" ? &input : option == "--key" ? &key : option == "--out" ? &out : nullptr;
     if (target == nullptr) return usage_error("unknown argument \"" + option + "\"");
     if (i + 1 == arguments.size() || arguments[i + 1].empty()) return usage_error(option + " needs a value");

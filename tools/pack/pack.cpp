@@ -198,7 +198,8 @@ void check_duplicates(const std::vector<InputFile>& files, Problems& problems) {
       problems.push_back(path + ": same name as a folder of " + folder->second + " when letter case is ignored");
 }
 
-void check_counts(const std::vector<InputFile>& files, Problems& problems) {
+// Returns whether the resources are as many as a package holds.
+bool check_counts(const std::vector<InputFile>& files, Problems& problems) {
   std::size_t resources = 0;
   std::set<std::string_view> present;
   for (const InputFile& file : files) {
@@ -210,6 +211,7 @@ void check_counts(const std::vector<InputFile>& files, Problems& problems) {
                        "; a package holds exactly " + std::to_string(MANIFEST_RESOURCE_COUNT) + " resources");
   for (std::string_view fixed : SUPPLIED_FIXED_FILES)
     if (!present.count(fixed)) problems.push_back(std::string(fixed) + ": missing; every package holds it");
+  return resources == MANIFEST_RESOURCE_COUNT;
 }
 
 const InputFile* find_file(const std::vector<InputFile>& files, std::string_view path) {
@@ -251,33 +253,62 @@ void check_hook_ini(const InputFile& file, Problems& problems) {
 
 // ---- Save compatibility table ------------------------------------------------------------------
 
-void check_save_table(const std::vector<InputFile>& files, const InputFile& table_file, Problems& problems) {
-  std::string shown = table_file.path + ": ";
-  if (table_file.size > SAVE_TABLE_LIMIT) {
-    problems.push_back(shown + "is " + std::to_string(table_file.size) + " bytes; the installer reads at most " +
+// The installer matches a translated script to its record by the lower-cased path.
+std::map<std::string, const SaveCompatScript*> records_by_path(const SaveCompatTable& table) {
+  std::map<std::string, const SaveCompatScript*> records;
+  for (const auto& [name, script] : table) records["_vanro/patch/advdata/mes/" + name + ".mes"] = &script;
+  return records;
+}
+
+// Read with the names, not with the other contents: it tells which translated scripts belong in
+// the tree. Nothing when it is missing (check_counts says so) or refused.
+std::optional<SaveCompatTable> read_save_table(const std::vector<InputFile>& files, Problems& problems) {
+  const InputFile* table_file = find_file(files, SAVE_TABLE);
+  if (table_file == nullptr) return std::nullopt;
+  std::string shown = table_file->path + ": ";
+  if (table_file->size > SAVE_TABLE_LIMIT) {
+    problems.push_back(shown + "is " + std::to_string(table_file->size) + " bytes; the installer reads at most " +
                        std::to_string(SAVE_TABLE_LIMIT));
-    return;
+    return std::nullopt;
   }
-  SaveCompatTable table;
   try {
-    table = parse_save_compat_table(read_file_bytes(table_file.source));
+    return parse_save_compat_table(read_file_bytes(table_file->source));
   } catch (const PatchError& error) {
     problems.push_back(shown + error.what());
-    return;
+    return std::nullopt;
   }
-  std::map<std::string, const SaveCompatScript*> by_key;
-  for (const auto& [name, script] : table) by_key["_vanro/patch/advdata/mes/" + name + ".mes"] = &script;
+}
+
+// Every translated script needs a record. When the resources are not as many as a package holds,
+// the table also names the translated scripts the tree lacks: a record whose digest2 (the translated
+// script's) differs from its digest1 (the game's own script's) was made for one.
+void check_scripts_in_table(const std::vector<InputFile>& files, const SaveCompatTable& table, bool counted_right,
+                            Problems& problems) {
+  std::map<std::string, const SaveCompatScript*> records = records_by_path(table);
+  std::set<std::string> present;
   for (const InputFile& file : files) {
     if (!starts_with_longer(file.path, MES_PREFIX)) continue;
-    auto found = by_key.find(ascii_lower(file.path));
-    if (found == by_key.end()) {
+    std::string key = ascii_lower(file.path);
+    present.insert(key);
+    if (!records.count(key))
       problems.push_back(file.path + ": no record of this script in " + std::string(SAVE_TABLE) +
                          "; the installer refuses a translated script without one");
-    } else if (found->second->digest2 != file.sha256) {
-      problems.push_back(file.path + ": its SHA-256 " + file.sha256 + " differs from digest2 " +
-                         found->second->digest2 + " of record \"" + found->second->name + "\" in " +
-                         std::string(SAVE_TABLE));
-    }
+  }
+  if (counted_right) return;
+  for (const auto& [path, script] : records)
+    if (script->digest2 != script->digest1 && !present.count(path))
+      problems.push_back(std::string(MES_PREFIX) + script->name + ".MES: missing; record \"" + script->name + "\" in " +
+                         std::string(SAVE_TABLE) + " was made for this translated script (in any letter case)");
+}
+
+void check_script_digests(const std::vector<InputFile>& files, const SaveCompatTable& table, Problems& problems) {
+  std::map<std::string, const SaveCompatScript*> records = records_by_path(table);
+  for (const InputFile& file : files) {
+    if (!starts_with_longer(file.path, MES_PREFIX)) continue;
+    const SaveCompatScript& record = *records.at(ascii_lower(file.path));
+    if (record.digest2 != file.sha256)
+      problems.push_back(file.path + ": its SHA-256 " + file.sha256 + " differs from digest2 " + record.digest2 +
+                         " of record \"" + record.name + "\" in " + std::string(SAVE_TABLE));
   }
 }
 
@@ -295,13 +326,15 @@ std::vector<InputFile> checked_input(const fs::path& input) {
   std::vector<InputFile> files = collect_input_files(input, problems);
   for (const InputFile& file : files) check_path(file, problems);
   check_duplicates(files, problems);
-  check_counts(files, problems);
-  // Contents are read only once every name is right, so a bad layout is reported at once.
+  bool counted_right = check_counts(files, problems);
+  std::optional<SaveCompatTable> table = read_save_table(files, problems);
+  if (table) check_scripts_in_table(files, *table, counted_right, problems);
+  // The other contents are read only once every name is right, so a bad layout is reported at once.
   refuse_if_any(problems);
 
   for (InputFile& file : files) file.sha256 = sha256_hex(read_file_bytes(file.source));
   check_hook_ini(*find_file(files, HOOK_INI), problems);
-  check_save_table(files, *find_file(files, SAVE_TABLE), problems);
+  check_script_digests(files, *table, problems);
   refuse_if_any(problems);
   return files;
 }
@@ -397,6 +430,8 @@ void check_written_package(const fs::path& out, const std::string& public_hex) {
 }
 
 }  // namespace
+
+std::size_t check_pack_input(const fs::path& input) { return checked_input(input).size(); }
 
 PackSummary pack_package(const fs::path& input, const fs::path& key_pem, const fs::path& out) {
   PackSummary summary;

@@ -23,6 +23,10 @@ struct PackSummary {
 PackSummary pack_package(const std::filesystem::path& input, const std::filesystem::path& key_pem,
                          const std::filesystem::path& out);
 
+// Makes every check of the input that pack_package makes, and writes nothing. Returns the number of
+// input files.
+std::size_t check_pack_input(const std::filesystem::path& input);
+
 // The public half of a P-256 private key in PEM: X then Y, 128 lower-case hex characters.
 std::string public_key_hex(const std::filesystem::path& key_pem);
 
