@@ -8,7 +8,12 @@
 #include <functional>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "common/patch_error.h"
+#include "common/path_safety.h"
 #include "common/platform.h"
 #include "common/text.h"
 #include "tests/support/message.h"
@@ -104,19 +109,37 @@ TEST(GameDirSleeper, WaitsWhenAsked) {
   std::this_thread::sleep_for(std::chrono::seconds(60));
 }
 
+// Another name of the same folder: its short name on Windows (Wine makes one as Windows does), a
+// link to it on Linux.
+std::u16string another_name_of(const std::u16string& folder, [[maybe_unused]] const TempDir& temp) {
+#ifdef _WIN32
+  std::wstring buffer(32768, L'\0');
+  DWORD length = GetShortPathNameW(reinterpret_cast<const wchar_t*>(folder.c_str()), buffer.data(), 32768);
+  return std::u16string(buffer.begin(), buffer.begin() + length);
+#else
+  fs::create_directory_symlink(fs::path(folder), fs::path(temp.file(u"another name")));
+  return temp.file(u"another name");
+#endif
+}
+
 TEST(GameNotRunning, RefusesWhileTheGameOrItsLaunchCopyRuns) {
   for (const char16_t* relative : {u"ZDH.EXE", u"_vanro/runtime/VANROGame.exe"}) {
     TempDir temp;
-    make_game(temp.file(u"game"));
-    make_test_dir(temp.file(u"game/_vanro/runtime"));
-    if (std::u16string(relative) == u"ZDH.EXE") fs::remove(fs::path(temp.file(u"game/ZDH.EXE")));
-    const std::u16string image = temp.file(u"game/") + relative;
+    const std::u16string game = temp.file(u"Lirra game folder");
+    make_game(game);
+    make_test_dir(game + u"/_vanro/runtime");
+    if (std::u16string(relative) == u"ZDH.EXE") fs::remove(fs::path(game + u"/ZDH.EXE"));
+    const std::u16string image = game + u"/" + relative;
     Sleeper sleeper(image);
     ASSERT_TRUE(listed(image));
-    EXPECT_EQ(message_of([&] { check_game_not_running(temp.file(u"game")); }), RUNNING);
+    EXPECT_EQ(message_of([&] { check_game_not_running(game); }), RUNNING);
     // Other forms of the same path: a trailing separator, a "." element, ASCII case.
-    for (const char16_t* form : {u"game/", u"./game", u"GAME"})
+    for (const char16_t* form : {u"Lirra game folder/", u"./Lirra game folder", u"LIRRA GAME FOLDER"})
       EXPECT_EQ(message_of([&] { check_game_not_running(temp.file(form)); }), RUNNING);
+    // The same folder by another name: the process runs the same file.
+    const std::u16string other = another_name_of(game, temp);
+    ASSERT_FALSE(other.empty() || same_path(other, game));
+    EXPECT_EQ(message_of([&] { check_game_not_running(other); }), RUNNING) << wide_to_utf8(other);
   }
 }
 

@@ -65,8 +65,15 @@ RunResult run_program(const std::u16string& program, const std::vector<std::u16s
   for (const auto& [name, value] : environment)
     SetEnvironmentVariableW(wide(utf8_to_wide(name)), wide(utf8_to_wide(value)));
   PROCESS_INFORMATION started{};
-  BOOL created = CreateProcessW(wide(program), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                working_directory.empty() ? nullptr : wide(working_directory), &startup, &started);
+  // Wine now and then fails a start on a loaded machine with ERROR_INTERNAL_ERROR, before the program
+  // has run at all: such a start is tried again.
+  BOOL created = FALSE;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) Sleep(1000);
+    created = CreateProcessW(wide(program), writable.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             working_directory.empty() ? nullptr : wide(working_directory), &startup, &started);
+    if (!created && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
   for (const auto& [name, value] : environment) SetEnvironmentVariableW(wide(utf8_to_wide(name)), nullptr);
   CloseHandle(startup.hStdOutput);
   CloseHandle(startup.hStdError);
