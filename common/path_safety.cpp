@@ -72,11 +72,13 @@ bool reaches_own_name(std::u16string_view reached, std::u16string_view folder_re
 }
 
 // Wine marks every Linux mount point with the reparse-point attribute: a Steam Deck's /home, an SD
-// card or a second disk under /run/media or /mnt. Such a folder leads nowhere else: an open of it
-// reaches the folder itself, by its own name in the folder above it, on a volume other than that
-// folder's. What does lead elsewhere is told apart: a link or a junction reaches another name, a
-// volume mount point the root of its volume, and a cloud folder stays on the volume above it.
+// card or a second disk under /run/media or /mnt. Such a folder leads nowhere else: it holds no
+// reparse data, and an open of it reaches the folder itself, by its own name in the folder above it,
+// on a volume other than that folder's. What does lead elsewhere is told apart: every reparse point
+// of Windows holds its data (a junction, a volume mount point, a link, a cloud folder), and a Unix
+// link, which Wine gives none, reaches another name.
 bool is_mount_point_of_its_own(const std::u16string& folder) {
+  if (platform::holds_reparse_data(folder)) return false;
   platform::Reached reached, above;
   if (retrying::reached(folder, reached) || retrying::reached(parent_path(folder), above)) return false;
   return reached.identity.volume != above.identity.volume &&

@@ -89,6 +89,11 @@ std::error_code create_directory(const std::u16string& path);
 // not_a_directory (something else is there).
 std::error_code remove_directory(const std::u16string& path);
 
+// Whether the path holds reparse data of its own (FSCTL_GET_REPARSE_POINT on the path opened as a
+// reparse point): false only when the system answers that it is no reparse point, as Wine answers
+// for the folders it marks because a file system is mounted there; on Linux, whether it is a link.
+bool holds_reparse_data(const std::u16string& path);
+
 // The names a folder lists, "." and ".." left out (FindFirstFileW, FindNextFileW).
 std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names);
 

@@ -264,6 +264,11 @@ std::error_code remove_directory(const std::u16string& path) {
   return last_error();
 }
 
+bool holds_reparse_data(const std::u16string& path) {
+  struct stat st {};
+  return ::lstat(native(path).c_str(), &st) != 0 || S_ISLNK(st.st_mode);
+}
+
 std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names) {
   names.clear();
   std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(native(path).c_str()), ::closedir);

@@ -20,6 +20,7 @@
 #include <bcrypt.h>
 #include <objbase.h>
 #include <tlhelp32.h>
+#include <winioctl.h>
 
 #include <climits>
 #include <cstdio>
@@ -289,6 +290,21 @@ std::error_code remove_directory(const std::u16string& path) {
   // equal to the conditions the interface names.
   if (too_long(name) || !RemoveDirectoryW(name.c_str())) return last_error_code();
   return {};
+}
+
+bool holds_reparse_data(const std::u16string& path) {
+  SystemPath name = system_path(path);
+  if (too_long(name)) return true;
+  HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return true;
+  std::vector<BYTE> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(file, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(), static_cast<DWORD>(data.size()),
+                            &returned, nullptr);
+  DWORD code = GetLastError();
+  CloseHandle(file);
+  return ok || code != ERROR_NOT_A_REPARSE_POINT;
 }
 
 std::error_code list_directory(const std::u16string& path, std::vector<std::u16string>& names) {
