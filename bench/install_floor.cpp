@@ -12,6 +12,10 @@
 //       write-through; then per file a walk and the final hash. The launch copy, made in memory from
 //       ZDH.EXE, is written create-only, flushed and renamed in its turn.
 //   install_floor --verify PACKAGE GAME    per file one walk and one hash.
+//   install_floor --uninstall PACKAGE GAME per file one walk, one open that is asked what it reaches
+//       (its identity and FileNameInfo, as the checks against links must ask) and hashed through;
+//       then every file deleted, every emptied folder removed deepest first, and the state file
+//       moved into the record folder.
 //
 // Both start with the single-threaded COM apartment that every run of the installer opens: under
 // Wine that call is what starts Wine's desktop process, so a floor without it would hide a cost no
@@ -22,6 +26,7 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -186,6 +191,43 @@ void install(const std::wstring& package, const std::wstring& game) {
   }
 }
 
+// What an open of the file reaches, asked of the handle that then hashes it.
+void judge(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) fail(L"cannot open " + path);
+  BY_HANDLE_FILE_INFORMATION identity{};
+  std::vector<DWORD> name(MAX_PATH);
+  if (!GetFileInformationByHandle(file, &identity) ||
+      !GetFileInformationByHandleEx(file, FileNameInfo, name.data(), static_cast<DWORD>(name.size() * sizeof(DWORD))))
+    fail(L"cannot ask what " + path + L" reaches");
+  Sha256 hasher;
+  hasher.reset();
+  for (DWORD done = 0; ReadFile(file, piece, PIECE, &done, nullptr) && done != 0;) hasher.update(piece, done);
+  hasher.finish();
+  CloseHandle(file);
+}
+
+void uninstall(const std::wstring& package, const std::wstring& game) {
+  std::string manifest;
+  const std::vector<Record> records = read_manifest(package, manifest);
+  std::set<std::wstring> folders;
+  for (const Record& record : records) {
+    const std::wstring file = game + L"\\" + record.path;
+    walk(file);
+    judge(file);
+    for (std::wstring folder = parent(file); folder.size() > game.size() + 7; folder = parent(folder)) folders.insert(folder);
+  }
+  for (const Record& record : records)
+    if (!DeleteFileW((game + L"\\" + record.path).c_str())) fail(L"cannot delete " + record.path);
+  std::vector<std::wstring> deepest_first(folders.begin(), folders.end());
+  std::sort(deepest_first.begin(), deepest_first.end(),
+            [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  for (const std::wstring& folder : deepest_first) RemoveDirectoryW(folder.c_str());
+  RemoveDirectoryW((game + L"\\_vanro").c_str());
+  rename_new(game + L"\\vanro-install-state.tsv", game + L"\\VANRO_backup_floor\\uninstalled-state.tsv");
+}
+
 void verify(const std::wstring& package, const std::wstring& game) {
   std::string manifest;
   for (const Record& record : read_manifest(package, manifest)) {
@@ -199,10 +241,11 @@ void verify(const std::wstring& package, const std::wstring& game) {
 
 int wmain(int argc, wchar_t** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (argc != 4) fail(L"usage: install_floor --install|--verify PACKAGE GAME");
+  if (argc != 4) fail(L"usage: install_floor --install|--verify|--uninstall PACKAGE GAME");
   const std::wstring operation = argv[1];
   if (operation == L"--install") install(argv[2], argv[3]);
   else if (operation == L"--verify") verify(argv[2], argv[3]);
+  else if (operation == L"--uninstall") uninstall(argv[2], argv[3]);
   else fail(L"unknown operation " + operation);
   return 0;
 }

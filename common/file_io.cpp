@@ -60,19 +60,33 @@ std::string read_whole_file(const std::u16string& path, uint64_t limit) {
   return buffer;
 }
 
-void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look, retrying::Owner owner) {
-  OpenFile file;
-  const uint64_t size = open_within_limit(path, limit, file, owner);
+namespace {
 
+void read_pieces(platform::FileHandle file, uint64_t size, const FilePieceLook& look) {
   // The open handle keeps writers out, so the pieces are one consistent file.
   constexpr uint64_t PIECE = 65536;
   char piece[PIECE];
   for (uint64_t offset = 0; offset < size;) {
     uint64_t want = size - offset < PIECE ? size - offset : PIECE, done = 0;
-    if (platform::read_file(file.handle, piece, want, done) || done != want) throw PatchError("Incomplete file read");
+    if (platform::read_file(file, piece, want, done) || done != want) throw PatchError("Incomplete file read");
     look(offset, piece, done);
     offset += done;
   }
+}
+
+}  // namespace
+
+void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look, retrying::Owner owner) {
+  OpenFile file;
+  const uint64_t size = open_within_limit(path, limit, file, owner);
+  read_pieces(file.handle, size, look);
+}
+
+void read_open_file_in_pieces(platform::FileHandle file, uint64_t limit, const FilePieceLook& look) {
+  uint64_t size = 0;
+  if (platform::open_file_size(file, size) || size > limit) throw PatchError("File size exceeds limit");
+  if (platform::rewind_file(file)) throw PatchError("Incomplete file read");
+  read_pieces(file, size, look);
 }
 
 void read_file_pulled(const std::u16string& path, uint64_t limit,
@@ -124,22 +138,20 @@ void create_directories(const std::u16string& directory) {
   if (error) throw std::filesystem::filesystem_error("create_directories", std::filesystem::path(directory), error);
 }
 
-platform::FileHandle copy_into_new_file(const std::u16string& source, const std::u16string& destination,
-                                        const FilePieceLook& look) {
-  if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
-  create_directories(parent_path(destination));
-  OpenFile from, to;
-  uint64_t size = 0;
-  if (retrying::open_for_read(source, from.handle)) throw PatchError("无法创建文件副本。");
-  from.open = true;
-  if (platform::open_file_size(from.handle, size) || retrying::create_new_file(destination, to.handle))
-    throw PatchError("无法创建文件副本。");
+namespace {
+
+// Copies `size` bytes from the source's current position into a new file, which is handed back
+// open and not yet flushed; a failure leaves no destination.
+platform::FileHandle copy_from(platform::FileHandle source, uint64_t size, const std::u16string& destination,
+                               const FilePieceLook& look) {
+  OpenFile to;
+  if (retrying::create_new_file(destination, to.handle)) throw PatchError("无法创建文件副本。");
   to.open = true;
   try {
     std::string piece(static_cast<std::size_t>(size < COPY_PIECE ? size : COPY_PIECE), '\0');
     for (uint64_t offset = 0; offset < size;) {
       uint64_t want = size - offset < COPY_PIECE ? size - offset : COPY_PIECE, read = 0, written = 0;
-      if (platform::read_file(from.handle, piece.data(), want, read) || read != want ||
+      if (platform::read_file(source, piece.data(), want, read) || read != want ||
           platform::write_file(to.handle, piece.data(), want, written) || written != want)
         throw PatchError("无法创建文件副本。");
       if (look) look(offset, piece.data(), want);
@@ -155,6 +167,38 @@ platform::FileHandle copy_into_new_file(const std::u16string& source, const std:
   return to.handle;
 }
 
+// Flushes and closes a copy that copy_from made; a copy that cannot be flushed is taken away again.
+void flush_copy(platform::FileHandle copy, const std::u16string& destination) {
+  OpenFile file;
+  file.handle = copy;
+  file.open = true;
+  if (!platform::flush_file(file.handle)) return;
+  file.close();
+  retrying::delete_file(destination);
+  throw PatchError("无法创建文件副本。");
+}
+
+}  // namespace
+
+platform::FileHandle copy_into_new_file(const std::u16string& source, const std::u16string& destination,
+                                        const FilePieceLook& look) {
+  if (!is_plain_file(source)) throw PatchError("源文件缺失或不是普通文件。");
+  create_directories(parent_path(destination));
+  OpenFile from;
+  uint64_t size = 0;
+  if (retrying::open_for_read(source, from.handle)) throw PatchError("无法创建文件副本。");
+  from.open = true;
+  if (platform::open_file_size(from.handle, size)) throw PatchError("无法创建文件副本。");
+  return copy_from(from.handle, size, destination, look);
+}
+
+void copy_open_file_to_new_file(platform::FileHandle source, const std::u16string& destination) {
+  create_directories(parent_path(destination));
+  uint64_t size = 0;
+  if (platform::open_file_size(source, size) || platform::rewind_file(source)) throw PatchError("无法创建文件副本。");
+  flush_copy(copy_from(source, size, destination, {}), destination);
+}
+
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination) {
   check_no_reparse_points(source);
   check_no_reparse_points(destination);
@@ -162,12 +206,5 @@ void copy_to_new_file(const std::u16string& source, const std::u16string& destin
 }
 
 void copy_walked_to_new_file(const std::u16string& source, const std::u16string& destination) {
-  OpenFile copy;
-  copy.handle = copy_into_new_file(source, destination);
-  copy.open = true;
-  if (platform::flush_file(copy.handle)) {
-    copy.close();
-    retrying::delete_file(destination);
-    throw PatchError("无法创建文件副本。");
-  }
+  flush_copy(copy_into_new_file(source, destination), destination);
 }

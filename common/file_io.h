@@ -19,6 +19,8 @@ using FilePieceLook = std::function<void(uint64_t offset, const char* bytes, uin
 // `owner` says whether the file is this run's own (common/retrying.h).
 void read_file_in_pieces(const std::u16string& path, uint64_t limit, const FilePieceLook& look,
                          retrying::Owner owner = retrying::Owner::anyone);
+// The same for a file already open (from its start), which stays open.
+void read_open_file_in_pieces(platform::FileHandle file, uint64_t limit, const FilePieceLook& look);
 // The same read for a reader that decides as it goes how much it takes next: `reader` gets the
 // file's size and a function that fills `length` bytes of a buffer with the next bytes of the file
 // (the caller asks for no more than are left). The file stays open, and closed to writers, until
@@ -53,6 +55,9 @@ void write_staged_file(const StagedWrite& write, const std::string& content);
 // any other failure, after which no destination is left.
 platform::FileHandle copy_into_new_file(const std::u16string& source, const std::u16string& destination,
                                         const FilePieceLook& look = {});
+// A create-only copy of a file already open (from its start), flushed before it returns; failures as
+// copy_into_new_file's.
+void copy_open_file_to_new_file(platform::FileHandle source, const std::u16string& destination);
 // A whole create-only copy, flushed before it returns: copy_into_new_file, flushed and closed.
 void copy_to_new_file(const std::u16string& source, const std::u16string& destination);
 // copy_to_new_file without its two reparse-point walks, for a caller that has just walked both paths

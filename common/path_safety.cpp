@@ -99,15 +99,19 @@ struct Walk {
 // folder that is not found: nothing can exist below it, so no link either. A target whose folders
 // are still to be made is asked about once, not once a missing folder (each of which costs Wine a
 // scan of the folder above). A path below a missing folder is missing too.
-Walk walk_down(const std::u16string& path) {
+Walk walk_down(const std::u16string& path, WalkedFolders* walked = nullptr) {
   std::vector<std::size_t> lengths = walked_lengths(path);
   Walk walk;
   std::u16string current;  // one buffer for every prefix
   for (auto length = lengths.rbegin(); length != lengths.rend(); ++length) {
     current.assign(path, 0, *length);
+    const bool is_folder_above = *length != path.size();
+    if (walked && is_folder_above && walked->count(current)) continue;
     walk.path = platform::query_attributes(current);
     if (leads_elsewhere(current, walk.path.attributes)) return {current, walk.path};
     if (walk.path.missing) return {std::nullopt, {std::nullopt, true}};
+    if (walked && is_folder_above && walk.path.attributes && (*walk.path.attributes & platform::ATTRIBUTE_DIRECTORY))
+      walked->insert(current);
   }
   return walk;
 }
@@ -220,11 +224,12 @@ bool is_safe_relative_path(std::string_view path) {
 }
 
 std::u16string resolve_package_path(const std::u16string& base, std::string_view relative,
-                                    platform::AttributeQuery* found) {
+                                    platform::AttributeQuery* found, WalkedFolders* walked) {
   if (!is_safe_relative_path(relative)) throw PatchError("补丁清单包含非法路径。");
   std::u16string joined = join_path(base, utf8_to_wide(relative));
-  platform::AttributeQuery query = check_no_reparse_points(joined);
-  if (found) *found = query;
+  Walk walk = walk_down(joined, walked);
+  if (walk.reparse_point) throw PatchError(REPARSE_POINT_MESSAGE);
+  if (found) *found = walk.path;
   return joined;
 }
 
@@ -245,16 +250,31 @@ bool ends_with_staging_suffix(std::string_view path) {
                     [](char a, char16_t b) { return static_cast<char16_t>(a) == b; });
 }
 
+namespace {
+
+// A file is its own when what an open of it reaches is a file of that name, on the same volume, in
+// the folder that an open of its folder reaches.
+bool reaches_itself(const std::u16string& path, const platform::Reached& reached, ReachedFolders* known) {
+  std::optional<platform::Reached> folder = folder_reached(parent_path(path), known);
+  return folder && reached.identity.volume == folder->identity.volume &&
+         reaches_own_name(reached.path, folder->path, split_last(path).second);
+}
+
+}  // namespace
+
 bool is_disguised_link(const std::u16string& path, ReachedFolders* known) {
   platform::Reached reached;
-  if (retrying::reached(path, reached)) return true;
-  std::optional<platform::Reached> folder = folder_reached(parent_path(path), known);
-  return !folder || reached.identity.volume != folder->identity.volume ||
-         !reaches_own_name(reached.path, folder->path, split_last(path).second);
+  return retrying::reached(path, reached) || !reaches_itself(path, reached, known);
 }
 
 void check_not_disguised_link(const std::u16string& path, ReachedFolders* known) {
   if (is_disguised_link(path, known)) throw PatchError(REPARSE_POINT_MESSAGE);
+}
+
+void check_not_disguised_link(const std::u16string& path, platform::FileHandle file, ReachedFolders* known) {
+  platform::Reached reached;
+  if (platform::reached_by_handle(file, reached) || !reaches_itself(path, reached, known))
+    throw PatchError(REPARSE_POINT_MESSAGE);
 }
 
 bool same_path(std::u16string_view a, std::u16string_view b) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,10 +38,14 @@ bool names_a_device(std::string_view path);
 // Whether the last element of a relative path ends with the staging suffix, letter case folded as
 // the file system folds it: such a path names another file's staging file.
 bool ends_with_staging_suffix(std::string_view path);
+// The folders that one run has walked already and found to be plain folders. Within a run their
+// answer holds for every file below them, so a walk passes over them; a caller gives one only where
+// nothing that the run does in between could make such a folder a link.
+using WalkedFolders = std::set<std::u16string>;
 // `found`, when given, receives what the walk learnt of the resolved path itself, so that a caller
 // that must know whether it exists needs not ask again.
 std::u16string resolve_package_path(const std::u16string& base, std::string_view relative,
-                                    platform::AttributeQuery* found = nullptr);
+                                    platform::AttributeQuery* found = nullptr, WalkedFolders* walked = nullptr);
 bool same_path(std::u16string_view a, std::u16string_view b);
 
 // What the system reaches through folders already asked about, by folder, for a run that asks about many files.
@@ -53,6 +58,8 @@ using ReachedFolders = std::map<std::u16string, std::optional<platform::Reached>
 bool is_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
 // Raises REPARSE_POINT_MESSAGE when is_disguised_link.
 void check_not_disguised_link(const std::u16string& path, ReachedFolders* known = nullptr);
+// The same for the file that `file`, opened at the path, holds: what it reaches is asked of the handle.
+void check_not_disguised_link(const std::u16string& path, platform::FileHandle file, ReachedFolders* known);
 
 // Whether something exists at the path (its attributes can be read).
 bool path_exists(const std::u16string& path);

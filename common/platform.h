@@ -50,6 +50,8 @@ std::u16string lower_case(std::u16string text);
 
 // ---- File attributes and directories ----------------------------------------------------------
 
+using FileHandle = std::intptr_t;
+
 inline constexpr uint32_t ATTRIBUTE_READ_ONLY = 0x1;
 inline constexpr uint32_t ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
@@ -110,16 +112,26 @@ struct Reached {
   std::u16string path;
 };
 std::error_code reached(const std::u16string& path, Reached& result);
+// The same, asked of a file already open.
+std::error_code reached_by_handle(FileHandle file, Reached& result);
 
 // GetDiskFreeSpaceExW: the bytes free to the calling user on the volume of the path.
 std::optional<uint64_t> free_disk_space(const std::u16string& path);
 
 // ---- Files ------------------------------------------------------------------------------------
 
-using FileHandle = std::intptr_t;
-
 // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING): others may read, nobody may write.
 std::error_code open_for_read(const std::u16string& path, FileHandle& file);
+// CreateFileW(GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING): a file to be read, judged and
+// then deleted through this same handle. While it is open others may read it, but nobody may write,
+// rename or delete it.
+std::error_code open_for_removal(const std::u16string& path, FileHandle& file);
+// Marks the open file for deletion (SetFileInformationByHandle with FileDispositionInfo): the file
+// this handle opened goes when its last handle is closed, whatever its name is by then. A read-only
+// file is refused, as DeleteFileW refuses it. `path` names it for the test hooks only.
+std::error_code delete_open_file(FileHandle file, const std::u16string& path);
+// Back to the start of the open file (SetFilePointerEx).
+std::error_code rewind_file(FileHandle file);
 // GetFileSizeEx; a negative size is an error too.
 std::error_code open_file_size(FileHandle file, uint64_t& size);
 // One single ReadFile call. `done` receives the bytes read.

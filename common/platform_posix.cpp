@@ -280,6 +280,20 @@ std::error_code list_directory(const std::u16string& path, std::vector<std::u16s
   return {};
 }
 
+// The kernel names what an open file descriptor reaches.
+std::error_code reached_by_handle(FileHandle file, Reached& result) {
+  struct stat st {};
+  std::string target(32768, '\0');
+  std::string link = "/proc/self/fd/" + std::to_string(file);
+  ssize_t n = ::readlink(link.c_str(), target.data(), target.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= target.size() || ::fstat(static_cast<int>(file), &st) != 0)
+    return last_error();
+  target.resize(static_cast<std::size_t>(n));
+  result.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  result.path = from_native(target);
+  return {};
+}
+
 std::error_code reached(const std::u16string& path, Reached& result) {
   std::string p = native(path);
   struct stat st {};
@@ -315,6 +329,26 @@ std::error_code open_for_read(const std::u16string& path, FileHandle& file) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   file = fd;
   return {};
+}
+
+std::error_code open_for_removal(const std::u16string& path, FileHandle& file) { return open_for_read(path, file); }
+
+// Linux deletes names, not files: the name is taken away only while it still names the file that
+// the descriptor holds, and never when it is a link.
+std::error_code delete_open_file(FileHandle file, const std::u16string& path) {
+  if (std::error_code error; injected_fault("delete_open_file", path, error)) return error;
+  std::string p = native(path);
+  struct stat held {}, named {};
+  if (::fstat(static_cast<int>(file), &held) != 0 || ::lstat(p.c_str(), &named) != 0) return last_error();
+  if (held.st_dev != named.st_dev || held.st_ino != named.st_ino) return std::make_error_code(std::errc::no_such_file_or_directory);
+  if (is_read_only(named)) return std::make_error_code(std::errc::permission_denied);
+  if (::unlink(p.c_str()) != 0) return last_error();
+  faults::deleted(path);
+  return {};
+}
+
+std::error_code rewind_file(FileHandle file) {
+  return ::lseek(static_cast<int>(file), 0, SEEK_SET) == 0 ? std::error_code() : last_error();
 }
 
 std::error_code open_file_size(FileHandle file, uint64_t& size) {

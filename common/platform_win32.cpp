@@ -323,11 +323,10 @@ std::error_code list_directory(const std::u16string& path, std::vector<std::u16s
   return {};
 }
 
-namespace {
-
 // What an open handle reaches: its identity and its path on its volume. FileNameInfo answers at
 // any length, where Wine's GetFinalPathNameByHandleW fails past MAX_PATH.
-std::error_code reached_by(HANDLE file, Reached& result) {
+std::error_code reached_by_handle(FileHandle handle, Reached& result) {
+  HANDLE file = to_handle(handle);
   BY_HANDLE_FILE_INFORMATION identity{};
   if (!GetFileInformationByHandle(file, &identity)) return last_error_code();
   std::vector<DWORD> buffer(MAX_PATH);  // grown once for a longer name
@@ -347,8 +346,6 @@ std::error_code reached_by(HANDLE file, Reached& result) {
   return {};
 }
 
-}  // namespace
-
 // Zero access and every share mode: the path can be asked about whoever holds it open, and backup
 // semantics opens a folder too. The open follows every link, so the answer names what is reached.
 std::error_code reached(const std::u16string& path, Reached& result) {
@@ -357,7 +354,7 @@ std::error_code reached(const std::u16string& path, Reached& result) {
   HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return last_error_code();
-  std::error_code error = reached_by(file, result);
+  std::error_code error = reached_by_handle(reinterpret_cast<FileHandle>(file), result);
   CloseHandle(file);
   return error;
 }
@@ -382,6 +379,31 @@ std::error_code open_for_read(const std::u16string& path, FileHandle& file) {
   if (opened == INVALID_HANDLE_VALUE) return last_error_code();
   file = reinterpret_cast<FileHandle>(opened);
   return {};
+}
+
+// Sharing reading only: nobody can change, rename or delete what is judged before it is deleted.
+std::error_code open_for_removal(const std::u16string& path, FileHandle& file) {
+  SystemPath name = system_path(path);
+  if (too_long(name)) return last_error_code();
+  HANDLE opened = CreateFileW(name.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return last_error_code();
+  file = reinterpret_cast<FileHandle>(opened);
+  return {};
+}
+
+std::error_code delete_open_file(FileHandle file, const std::u16string& path) {
+  if (injected_fault("delete_open_file", path)) return last_error_code();
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (!SetFileInformationByHandle(to_handle(file), FileDispositionInfo, &disposition, sizeof disposition))
+    return last_error_code();
+  faults::deleted(path);
+  return {};
+}
+
+std::error_code rewind_file(FileHandle file) {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(to_handle(file), start, nullptr, FILE_BEGIN) ? std::error_code() : last_error_code();
 }
 
 std::error_code open_file_size(FileHandle file, uint64_t& size) {

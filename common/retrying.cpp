@@ -41,6 +41,10 @@ std::error_code open_for_read(const std::u16string& path, platform::FileHandle& 
   return patiently(owner, [&] { return platform::open_for_read(path, file); });
 }
 
+std::error_code open_for_removal(const std::u16string& path, platform::FileHandle& file) {
+  return patiently(Owner::this_run, [&] { return platform::open_for_removal(path, file); });
+}
+
 std::error_code create_new_file(const std::u16string& path, platform::FileHandle& file) {
   return patiently(Owner::anyone, [&] { return platform::create_new_file(path, file); });
 }

@@ -28,6 +28,8 @@ namespace retrying {
 enum class Owner { anyone, this_run };
 
 std::error_code open_for_read(const std::u16string& path, platform::FileHandle& file, Owner owner = Owner::anyone);
+// Always this run's own file: one it is about to judge and delete.
+std::error_code open_for_removal(const std::u16string& path, platform::FileHandle& file);
 std::error_code create_new_file(const std::u16string& path, platform::FileHandle& file);
 std::error_code create_directory(const std::u16string& path);
 // The files are always this run's: a rename, delete or folder removal touches nothing else.

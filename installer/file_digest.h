@@ -12,3 +12,5 @@ struct LaunchCopyDigest {
 
 // The failures are those of sha256_file_hex.
 LaunchCopyDigest launch_copy_digest(const std::u16string& path, retrying::Owner owner = retrying::Owner::anyone);
+// The same for a file already open, read from its start.
+LaunchCopyDigest launch_copy_digest(platform::FileHandle file);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/platform.h"
+
 enum class Operation { install, verify, uninstall };
 inline constexpr Operation ALL_OPERATIONS[] = {Operation::install, Operation::verify, Operation::uninstall};
 
@@ -34,3 +36,5 @@ void store_selected_hotkey(const std::u16string& game_dir);
 void verify_installation(const std::u16string& game_dir);
 void uninstall_patch(const std::u16string& game_dir, bool rollback);
 void save_user_copy(const std::u16string& file, const std::u16string& record_dir, const std::string& name);
+// The same for a file held open, copied through its handle.
+void save_user_copy(platform::FileHandle file, const std::u16string& record_dir, const std::string& name);

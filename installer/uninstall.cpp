@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,14 +25,36 @@ namespace {
 
 constexpr char RUNTIME_LOG_PATH[] = "_vanro/runtime.log";
 
-// What one run knows beyond the state: what the folders above the files reach, the launch copy
-// that ZDH.EXE gives now, and what this run has deleted.
+// A recorded file that the protection pass judged removable. It stays open from then on, shared
+// for reading only: until it is deleted through this same handle nobody can write, rename or delete
+// it, so the removal deletes exactly the bytes that were judged, whatever happens to its name.
+struct JudgedFile {
+  std::u16string path;
+  uint32_t attributes = 0;
+  std::string digest;
+  platform::FileHandle handle{};
+  bool open = false;
+};
+
+// What one run knows beyond the state: the folders walked and what the folders above the files
+// reach, the files judged, the launch copy that ZDH.EXE gives now, what the folders list, and what
+// this run has deleted.
 struct Run {
   const std::u16string& game_dir;
   const InstallState& state;
-  ReachedFolders folders;
-  std::optional<std::string> regenerated_copy;  // its digest, once asked; empty when none can be made
-  std::set<std::u16string> deleted;             // by deletion_key
+  WalkedFolders walked{};
+  ReachedFolders folders{};
+  std::map<const ManifestRecord*, JudgedFile> judged{};
+  std::optional<std::string> regenerated_copy{};  // its digest, once asked; empty when none can be made
+  std::map<std::u16string, std::set<std::u16string>> listed{};  // by folder, by deletion_key
+  std::set<std::u16string> deleted{};                           // by deletion_key
+  ~Run() {
+    for (auto& [record, file] : judged) close(file);
+  }
+  static void close(JudgedFile& file) {
+    if (file.open) platform::close_file(file.handle);
+    file.open = false;
+  }
 };
 
 // Paths of one file compare equal here whatever their separators and ASCII case.
@@ -59,24 +82,27 @@ const char* user_copy_name(const std::string& path) {
   return nullptr;
 }
 
-// Reads the recorded file and raises unless it may be removed without losing the user's work.
-// Returns its digest.
-std::string check_removable(const ManifestRecord& record, const std::u16string& file, Run& run) {
+// Reads the recorded file through its open handle and raises unless it may be removed without
+// losing the user's work. Returns its digest.
+std::string check_removable(const ManifestRecord& record, platform::FileHandle file, Run& run) {
   if (record.path == LAUNCH_COPY_PATH) {
-    LaunchCopyDigest copy = launch_copy_digest(file, retrying::Owner::this_run);
+    LaunchCopyDigest copy = launch_copy_digest(file);
     bool generated = copy.sha256 == record.sha256 || copy.sha256 == regenerated_copy_digest(run);
     if (!generated || !copy.has_launch_fixes) throw PatchError("内部启动副本已改变，未删除该文件。");
     return record.sha256;
   }
-  std::string digest = sha256_file_hex(file, {}, retrying::Owner::this_run);
+  std::string digest = sha256_open_file_hex(file);
   if (digest != record.sha256 && !user_copy_name(record.path))
     throw PatchError("安装后有剧本、图片或 DLL 被修改，已停止卸载以保护这些修改。");
   return digest;
 }
 
-// Looks at every recorded file before anything is removed, so that a refusal changes nothing. A
-// file reached through a link is refused too, even one that Wine shows as a plain file: deleting it
-// would delete what it points to, inside the game or outside it.
+// Looks at every recorded file before anything is removed, so that a refusal changes nothing. Each
+// is opened once: what it reaches and its bytes are asked of that one handle. A file reached through
+// a link is refused, even one that Wine shows as a plain file: deleting it would delete what it
+// points to, inside the game or outside it. The walks may take the answer of a folder walked for an
+// earlier file: the uninstall makes no folder, and one that someone else makes a link meanwhile
+// cannot change which file a held handle deletes.
 void protection_pass(Run& run) {
   reported_file = INSTALL_STATE_NAME;
   check_not_disguised_link(join_path(run.game_dir, INSTALL_STATE_NAME), &run.folders);
@@ -85,12 +111,17 @@ void protection_pass(Run& run) {
   for (const ManifestRecord& record : run.state.entries) {
     reported_file = utf8_to_wide(record.path);
     platform::AttributeQuery found;
-    std::u16string file = resolve_package_path(run.game_dir, record.path, &found);
+    std::u16string path = resolve_package_path(run.game_dir, record.path, &found, &run.walked);
     std::optional<uint32_t> attributes = present_attributes(found);
     if (!attributes) continue;
     if (!is_plain(*attributes)) throw PatchError("目标不是普通文件。");
-    check_not_disguised_link(file, &run.folders);
-    check_removable(record, file, run);
+    JudgedFile& file = run.judged[&record];
+    file.path = path;
+    file.attributes = *attributes;
+    if (retrying::open_for_removal(path, file.handle)) throw PatchError("Cannot open input file");
+    file.open = true;
+    check_not_disguised_link(path, file.handle, &run.folders);
+    file.digest = check_removable(record, file.handle, run);
   }
 }
 
@@ -100,6 +131,30 @@ void remove_judged_file(const std::u16string& file, uint32_t attributes, const c
   if ((attributes & platform::ATTRIBUTE_READ_ONLY) && retrying::clear_read_only(file)) throw PatchError(message);
   if (retrying::delete_file(file)) throw PatchError(message);
   run.deleted.insert(deletion_key(file));
+}
+
+// The same for a file that the protection pass holds open: it is deleted through that handle.
+void remove_held_file(JudgedFile& file, Run& run) {
+  const char* message = "无法移除补丁新增文件。";
+  if ((file.attributes & platform::ATTRIBUTE_READ_ONLY) && retrying::clear_read_only(file.path))
+    throw PatchError(message);
+  if (platform::delete_open_file(file.handle, file.path)) throw PatchError(message);
+  Run::close(file);
+  run.deleted.insert(deletion_key(file.path));
+}
+
+// Whether the folder of the path lists something of that name. Each folder is listed once, when
+// first asked: the run itself makes no staging file, and one that appears later stays for a new run.
+bool is_listed(const std::u16string& path, Run& run) {
+  const std::u16string folder = parent_path(path);
+  auto found = run.listed.find(folder);
+  if (found == run.listed.end()) {
+    found = run.listed.emplace(folder, std::set<std::u16string>()).first;
+    std::vector<std::u16string> names;
+    if (!platform::list_directory(folder, names))
+      for (const std::u16string& name : names) found->second.insert(deletion_key(join_path(folder, name)));
+  }
+  return found->second.count(deletion_key(path)) != 0;
 }
 
 // What a leftover staging file holds, from one read of it.
@@ -132,6 +187,7 @@ StagingContent look_at_staging(const std::u16string& staging) {
 // file the state does not list, and so is a staging name reached through a link.
 void remove_leftover_staging(const ManifestRecord& record, const std::u16string& target, Run& run) {
   std::u16string staging = target + STAGING_SUFFIX;
+  if (!is_listed(staging, run)) return;
   std::optional<uint32_t> attributes = present_attributes(staging);
   uint64_t size = 0;
   if (!attributes || !is_plain(*attributes) || platform::file_size(staging, size) || size > FILE_HASH_LIMIT ||
@@ -150,21 +206,19 @@ void remove_leftover_staging(const ManifestRecord& record, const std::u16string&
   remove_judged_file(staging, *attributes, "无法移除补丁新增文件。", run);
 }
 
-// Each file is judged again from its bytes as they are now: a file that the user changed after the
-// protection pass is still never deleted, and a changed configuration file is kept first.
+// Every judged file goes, after a copy of a changed configuration file is kept; then whatever
+// staging file a crash left beside it.
 void removal_pass(Run& run) {
   for (const ManifestRecord& record : run.state.entries) {
     reported_file = utf8_to_wide(record.path);
-    platform::AttributeQuery found;
-    std::u16string file = resolve_package_path(run.game_dir, record.path, &found);
-    if (std::optional<uint32_t> attributes = present_attributes(found)) {
-      check_not_disguised_link(file, &run.folders);
-      std::string digest = check_removable(record, file, run);
-      if (digest != record.sha256) save_user_copy(file, run.state.record_dir, user_copy_name(record.path));
+    std::u16string target = join_path(run.game_dir, reported_file);
+    if (auto judged = run.judged.find(&record); judged != run.judged.end()) {
+      JudgedFile& file = judged->second;
+      if (file.digest != record.sha256) save_user_copy(file.handle, run.state.record_dir, user_copy_name(record.path));
       // A crash from here on leaves the kept copy and the file; a new run keeps another copy.
-      remove_judged_file(file, *attributes, "无法移除补丁新增文件。", run);
+      remove_held_file(file, run);
     }
-    remove_leftover_staging(record, file, run);
+    remove_leftover_staging(record, target, run);
   }
 }
 
@@ -245,7 +299,7 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
   check_game_dir(game_dir);
   check_game_not_running(game_dir);
   InstallState state = read_install_state(game_dir);
-  Run run{game_dir, state, {}, std::nullopt, {}};
+  Run run{game_dir, state};
   protection_pass(run);
 
   // From here on a failure leaves the state file in place, and a new run continues: files that
@@ -256,13 +310,26 @@ void uninstall_patch(const std::u16string& game_dir, bool rollback) {
   retire_state(game_dir, state, rollback);
 }
 
-void save_user_copy(const std::u16string& file, const std::u16string& record_dir, const std::string& name) {
-  if (!present_attributes(file)) return;
+namespace {
+
+// The first free name for a kept copy; walked by its resolution in this step.
+std::u16string free_user_copy_name(const std::u16string& record_dir, const std::string& name) {
   std::u16string candidate = resolve_package_path(record_dir, user_edits_candidate(name, 0));
   for (std::size_t attempt = 1; path_exists(candidate); ++attempt)
     candidate = resolve_package_path(record_dir, user_edits_candidate(name, attempt));
-  // Both paths were walked in this step: the file by its caller, the candidate by its resolution.
-  // The file itself is deleted next: the copy is flushed before it returns, or a power cut could
-  // take both.
-  copy_walked_to_new_file(file, candidate);
+  return candidate;
+}
+
+}  // namespace
+
+// The file itself is deleted next: the copy is flushed before it returns, or a power cut could take
+// both.
+void save_user_copy(const std::u16string& file, const std::u16string& record_dir, const std::string& name) {
+  if (!present_attributes(file)) return;
+  // The file was walked by the caller in this step.
+  copy_walked_to_new_file(file, free_user_copy_name(record_dir, name));
+}
+
+void save_user_copy(platform::FileHandle file, const std::u16string& record_dir, const std::string& name) {
+  copy_open_file_to_new_file(file, free_user_copy_name(record_dir, name));
 }

@@ -166,13 +166,27 @@ std::string sha256_hex(const void* bytes, std::size_t length) {
   return to_hex(digest.data(), digest.size());
 }
 
-std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look, retrying::Owner owner) {
+namespace {
+
+// Hashes every piece that `read` hands over, showing each to `look` too.
+template <typename Read>
+std::string sha256_of_pieces(const FilePieceLook& look, Read read) {
   Sha256 hasher;
   hasher.reset();
-  read_file_in_pieces(path, FILE_HASH_LIMIT, [&](uint64_t offset, const char* bytes, uint64_t length) {
+  read([&](uint64_t offset, const char* bytes, uint64_t length) {
     hasher.update(bytes, static_cast<std::size_t>(length));
     if (look) look(offset, bytes, length);
-  }, owner);
+  });
   std::array<uint8_t, 32> digest = hasher.finish();
   return to_hex(digest.data(), digest.size());
+}
+
+}  // namespace
+
+std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look, retrying::Owner owner) {
+  return sha256_of_pieces(look, [&](const FilePieceLook& each) { read_file_in_pieces(path, FILE_HASH_LIMIT, each, owner); });
+}
+
+std::string sha256_open_file_hex(platform::FileHandle file, const FilePieceLook& look) {
+  return sha256_of_pieces(look, [&](const FilePieceLook& each) { read_open_file_in_pieces(file, FILE_HASH_LIMIT, each); });
 }

@@ -39,3 +39,5 @@ inline std::string sha256_hex(const std::string& bytes) { return sha256_hex(byte
 // `owner` says whether the file is this run's own (common/retrying.h).
 std::string sha256_file_hex(const std::u16string& path, const FilePieceLook& look = {},
                             retrying::Owner owner = retrying::Owner::anyone);
+// The same for a file already open, read from its start.
+std::string sha256_open_file_hex(platform::FileHandle file, const FilePieceLook& look = {});
