@@ -9,6 +9,9 @@
 set -euo pipefail
 
 source "$(dirname "$0")/lib.sh"
+USAGE=$'usage: scripts/demo.sh   (no arguments)\nInstalls, verifies, launches and uninstalls the built-in demo natively, under Wine and with the 32-bit programs.'
+answer_help "$@"
+(($# == 0)) || usage_error "takes no arguments"
 cd "$root"
 bash scripts/setup.sh >/dev/null
 

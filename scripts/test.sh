@@ -19,6 +19,9 @@
 set -euo pipefail
 
 source "$(dirname "$0")/lib.sh"
+USAGE=$'usage: scripts/test.sh   (no arguments; FUZZ_SECONDS, NATIVE_FAULT_STRIDE and WINE_FAULT_STRIDE in the environment)\nRuns every test; see the comment at the top of the script.'
+answer_help "$@"
+(($# == 0)) || usage_error "takes no arguments"
 cd "$root"
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
 
