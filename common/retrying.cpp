@@ -76,6 +76,10 @@ std::error_code delete_file(const std::u16string& path) {
   return patiently(Owner::this_run, [&] { return platform::delete_file(path); });
 }
 
+std::error_code delete_open_file(platform::FileHandle file, const std::u16string& path) {
+  return patiently(Owner::this_run, [&] { return platform::delete_open_file(file, path); });
+}
+
 std::error_code remove_directory(const std::u16string& path) {
   return patiently(Owner::this_run, [&] { return platform::remove_directory(path); });
 }

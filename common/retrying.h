@@ -38,6 +38,8 @@ std::error_code move_file_new(const std::u16string& source, const std::u16string
 std::error_code move_files_new(const std::vector<platform::FileMove>& moves, std::size_t& moved);
 std::error_code replace_file(const std::u16string& source, const std::u16string& destination);
 std::error_code delete_file(const std::u16string& path);
+// A file that is mapped as a running program's image cannot be deleted even through our handle.
+std::error_code delete_open_file(platform::FileHandle file, const std::u16string& path);
 std::error_code remove_directory(const std::u16string& path);
 std::error_code clear_read_only(const std::u16string& path);
 std::error_code flush_file_at(const std::u16string& path);

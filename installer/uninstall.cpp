@@ -138,7 +138,7 @@ void remove_held_file(JudgedFile& file, Run& run) {
   const char* message = "无法移除补丁新增文件。";
   if ((file.attributes & platform::ATTRIBUTE_READ_ONLY) && retrying::clear_read_only(file.path))
     throw PatchError(message);
-  if (platform::delete_open_file(file.handle, file.path)) throw PatchError(message);
+  if (retrying::delete_open_file(file.handle, file.path)) throw PatchError(message);
   Run::close(file);
   run.deleted.insert(deletion_key(file.path));
 }
